@@ -1,0 +1,103 @@
+// hal.h: la frontera con el hardware. Por encima, firmware (un reset borra su RAM);
+// por debajo, hardware (sobrevive al reset). Los drivers de board/ son los únicos que la usan.
+// Dos implementaciones: los registros del SAMD21 (target/) y la simulación (sim/).
+#ifndef BOARD_HAL_H
+#define BOARD_HAL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---- Tiempo -------------------------------------------------------------------------------
+#define HAL_CPU_HZ 48000000u  // frecuencia nominal del oscilador
+
+// Ciclos del oscilador desde el encendido. Es una consulta: quien espera leyendo la hora
+// deja que el tiempo avance hasta el siguiente suceso.
+uint64_t hal_cycles(void);
+// Espera activa de n ciclos; las interrupciones siguen atendiéndose.
+void hal_delay_cycles(uint32_t n);
+// El llamante ha consultado algo y no ha encontrado nada nuevo (anillo vacío, anillo lleno):
+// en la simulación el tiempo salta al siguiente suceso si nada ha cambiado desde la consulta anterior.
+void hal_poll(void);
+
+// ---- Temporizador TCC0 ---------------------------------------------------------------------
+void hal_tcc0_connect_clock(void);  // GCLK0 (48 MHz) al canal TCC0/TCC1
+// Para, reinicia y arranca el contador: interrupción cada (match + 1) * prescaler ciclos.
+void hal_tcc0_configure(uint16_t match, uint16_t prescaler);
+// Lee y borra el flag de comparación del canal 0 (1 = estaba activo).
+uint8_t hal_tcc0_take_match(void);
+
+// ---- Pines --------------------------------------------------------------------------------
+#define HAL_PIN_INPUT 0
+#define HAL_PIN_OUTPUT 1
+#define HAL_PIN_INPUT_PULLUP 2
+void hal_pin_mode(uint8_t pin, uint8_t mode);
+void hal_pin_write(uint8_t pin, uint8_t level);
+uint8_t hal_pin_read(uint8_t pin);  // consulta
+
+// ---- UART 0..3 (Serial, Serial1, Serial2, Serial3), 8N1 ------------------------------------
+void hal_uart_begin(uint8_t port, uint32_t baud);
+void hal_uart_end(uint8_t port);
+uint8_t hal_uart_tx_ready(uint8_t port);  // registro de datos libre (consulta)
+uint8_t hal_uart_tx_done(uint8_t port);   // todo enviado, línea en reposo (consulta)
+void hal_uart_tx_put(uint8_t port, uint8_t byte);  // sólo con tx_ready
+// Interrupción de registro vacío: mientras esté habilitada y el registro libre, el hardware
+// llama a board_uart_tx_irq(port).
+void hal_uart_tx_irq(uint8_t port, uint8_t enable);
+
+// ---- Watchdog (reloj de 1,024 kHz) ---------------------------------------------------------
+void hal_wdt_enable(uint32_t reset_counts, uint32_t warning_counts);
+void hal_wdt_disable(void);
+void hal_wdt_restart(void);  // consulta
+// Espera para siempre sin alimentar el watchdog: no vuelve (el reset llega del watchdog).
+void hal_halt(void);
+
+// ---- Área flash del almacén de bytes (1280 bytes, filas de 256) ----------------------------
+#define HAL_FLASH_AREA_SIZE 1280u
+#define HAL_FLASH_ROW_SIZE 256u
+void hal_flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
+void hal_flash_erase_row(uint32_t offset);  // la fila que contiene offset pasa a 0xFF
+// Programar sólo borra bits (AND con lo que había).
+void hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
+
+// ---- Controlador NVM (fila de usuario en 0x804000) -----------------------------------------
+#define HAL_NVM_CTRLA 0u    // comandos: 0xA5xx
+#define HAL_NVM_CTRLB 1u    // bit 18 = desactivar caché
+#define HAL_NVM_STATUS 2u   // bit 8 = bit de seguridad; escribir 1 borra los flags de error
+#define HAL_NVM_ADDR 3u     // dirección en palabras de 16 bits
+#define HAL_NVM_INTFLAG 4u  // bit 0 = listo
+uint32_t hal_nvm_reg_read(uint8_t reg);
+void hal_nvm_reg_write(uint8_t reg, uint32_t value);
+uint32_t hal_nvm_mem_read(uint32_t address);              // palabra de 32 bits
+void hal_nvm_mem_write(uint32_t address, uint32_t word);  // al buffer de página
+
+// ---- Tarjeta SD por SPI (bloques de 512 bytes) ---------------------------------------------
+#define HAL_SD_BLOCK 512u
+uint8_t hal_sd_init(uint8_t cs_pin, uint32_t spi_hz);  // 1 = tarjeta lista
+uint32_t hal_sd_blocks(void);                          // 0 = sin tarjeta
+uint8_t hal_sd_type(void);                             // 1 SD1, 2 SD2, 3 SDHC; 0 ninguna
+uint8_t hal_sd_read(uint32_t block, uint8_t* dst);
+uint8_t hal_sd_write(uint32_t block, const uint8_t* src);
+uint8_t hal_sd_erase(uint32_t first, uint32_t last);
+uint8_t hal_sd_write_start(uint32_t block, uint32_t count);
+uint8_t hal_sd_write_data(const uint8_t* src);
+uint8_t hal_sd_write_stop(void);
+uint8_t hal_sd_error_code(void);
+uint32_t hal_sd_error_data(void);
+
+// ---- Llamadas del hardware hacia arriba (las implementan board/ y el firmware) --------------
+// Byte recibido: 1 si entró en el anillo, 0 si se perdió por anillo lleno.
+uint8_t board_uart_rx_irq(uint8_t port, uint8_t byte);
+void board_uart_tx_irq(uint8_t port);
+void board_wdt_warning_irq(void);
+void TCC0_Handler(void);
+void setup(void);
+void loop(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,604 @@
+// The simulated board: virtual time, the event dispatcher and the peripherals behind hal.h.
+#include "sim/board.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+namespace sim {
+
+void link_hal();  // hal.cpp: makes sure the extern "C" hal functions are linked in
+
+namespace {
+Board* g_current = nullptr;
+
+constexpr Cycles kWdtCountCycles = kNominalHz / 1024;  // one count of the 1.024 kHz clock
+// Flash timing (typical SAMD21 figures): row erase, and programming of one 64-byte page.
+constexpr Cycles kRowEraseCycles = 2 * (kNominalHz / 1000);
+constexpr Cycles kPageWriteCycles = 1 * (kNominalHz / 1000);
+constexpr size_t kFlashFileSize = 1280 + 8 + 1;
+
+
+template <class Fn>
+void call_isr(Fn& fn) {
+  fn();
+}
+void call_isr(void (*fn)()) {
+  if (fn) fn();
+}
+}  // namespace
+
+Board* Board::current() { return g_current; }
+void Board::make_current() { g_current = this; }
+
+Board::Board(const Config& config) : config_(config) {
+  link_hal();
+  hz_ = double(kNominalHz) * (1.0 + config.ppm * 1e-6);
+  call_cost_ = Cycles(config.call_cost_ns) * kNominalHz / 1000000000u;
+  loop_cost_ = Cycles(config.loop_cost_ns) * kNominalHz / 1000000000u;
+  flash_.fill(0xFF);
+  load_flash();
+  if (!g_current) g_current = this;
+}
+
+Board::~Board() {
+  if (g_current == this) g_current = nullptr;
+}
+
+Cycles Board::cycles_for(double true_seconds) const {
+  return Cycles(std::llround(static_cast<long double>(true_seconds) * hz_));
+}
+
+void Board::set_stop(Cycles t) {
+  stop_ = t;
+  recompute_next();
+}
+
+void Board::schedule(Cycles t, std::function<void()> fn) {
+  timers_.push(Timer{std::max(t, now_), timer_seq_++, std::move(fn)});
+  recompute_next();
+}
+
+// ---- reset ---------------------------------------------------------------------------------
+
+void Board::power_on_reset() {
+  tcc0_clock_ = false;
+  tick_period_ = 0;
+  next_tick_ = kNever;
+  tick_flag_ = false;
+  halted_ = false;
+  in_isr_ = false;
+  // The user row's fuses arm the watchdog at power-up (enable bit 25, period in bits 27-30).
+  uint32_t w0 = nvm_.user_row[0];
+  if (w0 & (1u << 25)) {
+    uint32_t per = (w0 >> 27) & 0xF;
+    wdt_period_ = (Cycles(8) << std::min<uint32_t>(per, 11)) * kWdtCountCycles;
+    wdt_reset_at_ = now_ + wdt_period_;
+  } else {
+    wdt_reset_at_ = kNever;
+  }
+  wdt_warning_at_ = kNever;
+  for (auto& p : ports_) {
+    p.mcu_baud = 0;
+    p.shift_byte = -1;
+    p.shift_end = kNever;
+    p.data_byte = -1;
+    p.tx_irq = false;
+  }
+  for (auto& pin : pins_) {
+    pin.mode = 0;
+    pin.level = 0;
+  }
+  nvm_ctrlb_ = 0;
+  nvm_addr_ = 0;
+  nvm_page_[0] = nvm_page_[1] = 0xFFFFFFFFu;
+  ++epoch_;
+  recompute_next();
+}
+
+void Board::mcu_reset(const char* cause) {
+  resets_.push_back(ResetRecord{now_, cause});
+  in_isr_ = false;
+  wdt_reset_at_ = kNever;
+  wdt_warning_at_ = kNever;
+  throw McuReset{cause};
+}
+
+void Board::charge_loop_pass() { advance(loop_cost_); }
+
+// ---- time and dispatch ---------------------------------------------------------------------
+
+void Board::recompute_next() {
+  Cycles hw = std::min(stop_, wdt_reset_at_);
+  if (!timers_.empty()) hw = std::min(hw, timers_.top().t);
+  Cycles irq = std::min(next_tick_, wdt_warning_at_);
+  for (const auto& p : ports_) {
+    if (p.shift_byte >= 0) hw = std::min(hw, p.shift_end);
+    if (!p.rx.empty()) irq = std::min(irq, p.rx.front().t);
+    if (p.tx_irq && p.data_byte < 0) irq = std::min(irq, now_);
+  }
+  next_hw_ = hw;
+  next_event_ = std::min(hw, irq);
+}
+
+void Board::advance(Cycles dc) {
+  Cycles target = now_ + dc;
+  if (in_isr_) {
+    // Inside an interrupt only the hardware moves on; other interrupts wait.
+    while (next_hw_ <= target) {
+      now_ = std::max(now_, next_hw_);
+      handle_hardware_next();
+    }
+    now_ = std::max(now_, target);
+    return;
+  }
+  while (next_event_ <= target) {
+    Cycles before = now_ = std::max(now_, next_event_);
+    handle_next();
+    // an interrupt's own time delays the interrupted code
+    target += now_ - before;
+  }
+  now_ = std::max(now_, target);
+}
+
+void Board::handle_hardware_next() {
+  // stop first, then the watchdog, the wires, the world's timers
+  if (stop_ <= now_) {
+    if (on_stop) {
+      on_stop();
+      recompute_next();
+      return;
+    }
+    throw EndOfRun{};
+  }
+  if (wdt_reset_at_ <= now_) mcu_reset(halted_ ? "watchdog after halt" : "watchdog starved");
+  for (int i = 0; i < kPorts; ++i) {
+    if (ports_[i].shift_byte >= 0 && ports_[i].shift_end <= now_) {
+      end_tx(i);
+      recompute_next();
+      return;
+    }
+  }
+  if (!timers_.empty() && timers_.top().t <= now_) {
+    auto fn = timers_.top().fn;
+    timers_.pop();
+    ++epoch_;
+    fn();
+    recompute_next();
+    return;
+  }
+  recompute_next();
+}
+
+void Board::handle_next() {
+  if (next_hw_ <= now_) {
+    handle_hardware_next();
+    return;
+  }
+  // interrupts in priority order: TCC0 first
+  if (next_tick_ <= now_) {
+    tick_flag_ = true;
+    Cycles k = (now_ - tick_base_) / tick_period_ + 1;  // ticks that fell due meanwhile collapse
+    next_tick_ = tick_base_ + k * tick_period_;
+    recompute_next();
+    run_isr(fw_.tcc0);
+    return;
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    if (!ports_[i].rx.empty() && ports_[i].rx.front().t <= now_) {
+      deliver_rx(i);
+      return;
+    }
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    Port& p = ports_[i];
+    if (p.tx_irq && p.data_byte < 0) {
+      run_isr([this, i] {
+        if (fw_.uart_tx) fw_.uart_tx(uint8_t(i));
+      });
+      // a handler that neither fills the register nor disables its interrupt would spin for ever
+      if (p.tx_irq && p.data_byte < 0) p.tx_irq = false;
+      recompute_next();
+      return;
+    }
+  }
+  if (wdt_warning_at_ <= now_) {
+    wdt_warning_at_ = kNever;
+    ++wdt_warnings_;
+    recompute_next();
+    run_isr(fw_.wdt_warning);
+    return;
+  }
+  recompute_next();
+}
+
+template <class Fn>
+void Board::run_isr(Fn&& fn) {
+  in_isr_ = true;
+  ++epoch_;
+  call_isr(fn);
+  in_isr_ = false;
+  ++epoch_;
+  recompute_next();
+}
+
+void Board::jump(bool feeding_watchdog) {
+  Cycles target;
+  if (in_isr_) {
+    target = next_hw_;
+  } else {
+    target = next_event_;
+  }
+  if (feeding_watchdog && target == wdt_reset_at_) {
+    // the restart being made postpones the reset: the next event is something else
+    Cycles saved = wdt_reset_at_;
+    wdt_reset_at_ = kNever;
+    recompute_next();
+    target = in_isr_ ? next_hw_ : next_event_;
+    wdt_reset_at_ = saved;
+    recompute_next();
+  }
+  if (target == kNever) throw std::runtime_error("firmware waits for an event that never comes");
+  target = std::max(target, now_ + call_cost_);
+  advance(target - now_);
+}
+
+void Board::poll_common(bool feeding_watchdog) {
+  if (epoch_ == poll_epoch_) {
+    jump(feeding_watchdog);
+  } else {
+    advance(call_cost_);
+  }
+  poll_epoch_ = epoch_;
+}
+
+uint64_t Board::hal_cycles() {
+  poll_common(false);
+  return now_;
+}
+
+void Board::hal_delay(uint32_t cycles) {
+  ++epoch_;
+  advance(cycles);
+}
+
+void Board::hal_poll() { poll_common(false); }
+
+// ---- TCC0 ----------------------------------------------------------------------------------
+
+void Board::tcc0_connect_clock() {
+  tcc0_clock_ = true;
+  touch();
+}
+
+void Board::tcc0_configure(uint16_t match, uint16_t prescaler) {
+  static const uint16_t kValid[] = {1, 2, 4, 8, 16, 64, 256, 1024};
+  if (std::find(std::begin(kValid), std::end(kValid), prescaler) == std::end(kValid)) prescaler = 1;
+  tick_flag_ = false;
+  tick_period_ = Cycles(match + 1u) * prescaler;
+  tick_base_ = now_;
+  next_tick_ = tcc0_clock_ ? now_ + tick_period_ : kNever;
+  recompute_next();
+  touch();
+}
+
+uint8_t Board::tcc0_take_match() {
+  uint8_t r = tick_flag_ ? 1 : 0;
+  tick_flag_ = false;
+  cost();
+  return r;
+}
+
+// ---- pins ----------------------------------------------------------------------------------
+
+uint8_t Board::pin_level(int pin) const {
+  const Pin& p = pins_[pin];
+  if (p.mode == 1) return p.level;
+  if (p.external >= 0) return uint8_t(p.external);
+  return p.mode == 2 ? 1 : 0;
+}
+
+void Board::pin_set_mode(uint8_t pin, uint8_t mode) {
+  if (pin >= kPins) return cost();
+  if (pins_[pin].mode == mode) return cost();
+  pins_[pin].mode = mode;
+  touch();
+}
+
+void Board::pin_write(uint8_t pin, uint8_t level) {
+  if (pin >= kPins) return cost();
+  level = level ? 1 : 0;
+  if (pins_[pin].level == level) return cost();
+  pins_[pin].level = level;
+  touch();
+  if (on_pin_write && pins_[pin].mode == 1) on_pin_write(pin, level, now_);
+}
+
+uint8_t Board::pin_read(uint8_t pin) {
+  poll_common(false);
+  return pin < kPins ? pin_level(pin) : 0;
+}
+
+// ---- UARTs ---------------------------------------------------------------------------------
+
+bool Board::bauds_match(uint32_t a, uint32_t b) {
+  if (a == 0 || b == 0) return false;
+  double r = double(a) / double(b);
+  return r > 0.98 && r < 1.02;
+}
+
+Cycles Board::byte_cycles_mcu(uint32_t baud) const {
+  return baud ? (Cycles(10) * kNominalHz + baud / 2) / baud : 0;
+}
+
+Cycles Board::byte_cycles_true(uint32_t baud) const {
+  return baud ? Cycles(std::llround(10.0L * hz_ / baud)) : 0;
+}
+
+void Board::uart_begin(uint8_t port, uint32_t baud) {
+  if (port >= kPorts) return cost();
+  ports_[port].mcu_baud = baud;
+  touch();
+}
+
+void Board::uart_end(uint8_t port) {
+  if (port >= kPorts) return cost();
+  Port& p = ports_[port];
+  p.mcu_baud = 0;
+  p.tx_irq = false;
+  p.data_byte = -1;
+  recompute_next();
+  touch();
+}
+
+uint8_t Board::uart_tx_ready(uint8_t port) {
+  if (port >= kPorts) return 0;
+  if (ports_[port].data_byte >= 0) poll_common(false);
+  else cost();
+  return ports_[port].data_byte < 0 ? 1 : 0;
+}
+
+uint8_t Board::uart_tx_done(uint8_t port) {
+  if (port >= kPorts) return 1;
+  const Port& p = ports_[port];
+  if (p.data_byte >= 0 || p.shift_byte >= 0) poll_common(false);
+  else cost();
+  return (p.data_byte < 0 && p.shift_byte < 0) ? 1 : 0;
+}
+
+void Board::load_tx(Port& p, Cycles start) {
+  // the data register moves into the idle shift register
+  p.shift_byte = p.data_byte;
+  p.data_byte = -1;
+  p.shift_baud = p.mcu_baud;
+  p.shift_end = start + byte_cycles_mcu(p.mcu_baud);
+}
+
+void Board::uart_tx_put(uint8_t port, uint8_t byte) {
+  if (port >= kPorts) return cost();
+  Port& p = ports_[port];
+  if (p.mcu_baud == 0) return cost();  // port stopped: nothing leaves
+  ++p.stats.sent;
+  p.data_byte = byte;
+  if (p.shift_byte < 0) load_tx(p, now_);
+  recompute_next();
+  touch();
+}
+
+void Board::uart_tx_irq(uint8_t port, uint8_t enable) {
+  if (port >= kPorts) return cost();
+  ports_[port].tx_irq = enable != 0;
+  recompute_next();
+  touch();
+}
+
+void Board::end_tx(int port) {
+  Port& p = ports_[port];
+  uint8_t byte = uint8_t(p.shift_byte);
+  uint32_t baud = p.shift_baud;
+  Cycles end = p.shift_end;
+  p.shift_byte = -1;
+  if (p.data_byte >= 0 && p.mcu_baud) {
+    load_tx(p, end);
+  } else {
+    p.shift_end = kNever;
+  }
+  ++epoch_;
+  recompute_next();
+  if (!p.device) return;
+  if (bauds_match(baud, p.device->baud())) {
+    p.device->on_byte(*this, byte, end);
+  } else {
+    ++p.stats.framing_errors;
+  }
+}
+
+void Board::device_send(int port, const uint8_t* data, size_t n) {
+  Port& p = ports_[port];
+  uint32_t baud = p.device ? p.device->baud() : 0;
+  Cycles bt = byte_cycles_true(baud ? baud : 9600);
+  Cycles t = std::max(now_, p.dev_free_at);
+  for (size_t i = 0; i < n; ++i) {
+    t += bt;
+    p.rx.push_back(RxByte{t, baud, data[i]});
+  }
+  p.dev_free_at = t;
+  recompute_next();
+}
+
+void Board::deliver_rx(int port) {
+  Port& p = ports_[port];
+  RxByte b = p.rx.front();
+  p.rx.pop_front();
+  ++epoch_;
+  if (p.mcu_baud == 0) {
+    ++p.stats.dropped;
+  } else if (!bauds_match(b.baud, p.mcu_baud)) {
+    ++p.stats.framing_errors;
+  } else if (now_ - b.t > 2 * byte_cycles_mcu(p.mcu_baud)) {
+    ++p.stats.dropped;  // the 2-byte receive FIFO overran while another interrupt ran
+  } else {
+    uint8_t ok = 0;
+    run_isr([&] { ok = fw_.uart_rx ? fw_.uart_rx(uint8_t(port), b.byte) : 0; });
+    if (ok) ++p.stats.delivered;
+    else ++p.stats.dropped;
+    return;
+  }
+  recompute_next();
+}
+
+// ---- watchdog ------------------------------------------------------------------------------
+
+void Board::wdt_enable(uint32_t reset_counts, uint32_t warning_counts) {
+  wdt_period_ = Cycles(reset_counts) * kWdtCountCycles;
+  wdt_warning_offset_ = (warning_counts && warning_counts < reset_counts)
+                            ? Cycles(warning_counts) * kWdtCountCycles
+                            : 0;
+  wdt_reset_at_ = now_ + wdt_period_;
+  wdt_warning_at_ = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;
+  recompute_next();
+  touch();
+}
+
+void Board::wdt_disable() {
+  wdt_reset_at_ = kNever;
+  wdt_warning_at_ = kNever;
+  recompute_next();
+  touch();
+}
+
+void Board::wdt_restart() {
+  bool feeding = wdt_reset_at_ != kNever && now_ < wdt_starve_from_;
+  poll_common(feeding);
+  if (wdt_reset_at_ != kNever && now_ < wdt_starve_from_) {
+    wdt_reset_at_ = now_ + wdt_period_;
+    wdt_warning_at_ = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;
+    recompute_next();
+  }
+}
+
+void Board::halt() {
+  halted_ = true;
+  ++epoch_;
+  for (;;) {
+    Cycles t = std::min(wdt_reset_at_, stop_);
+    if (t == kNever) throw std::runtime_error("firmware halted with no watchdog running");
+    advance(std::max(t, now_ + 1) - now_);
+  }
+}
+
+// ---- flash area and NVM --------------------------------------------------------------------
+
+void Board::flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
+  for (uint32_t i = 0; i < len; ++i)
+    dst[i] = (offset + i < flash_.size()) ? flash_[offset + i] : 0xFF;
+  cost();
+}
+
+void Board::flash_erase_row(uint32_t offset) {
+  if (offset >= flash_.size()) return cost();
+  uint32_t row = offset / 256 * 256;
+  std::fill(flash_.begin() + row, flash_.begin() + std::min<size_t>(row + 256, flash_.size()), 0xFF);
+  ++flash_erases_;
+  ++epoch_;
+  advance(kRowEraseCycles);
+  save_flash();
+}
+
+void Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
+  ++flash_writes_;
+  ++epoch_;
+  uint32_t pages = len ? ((offset + len - 1) / 64 - offset / 64 + 1) : 0;
+  if (flash_fail_after_ >= 0 && int64_t(flash_writes_) > flash_fail_after_) {
+    advance(kPageWriteCycles * pages);
+    return;  // the write is lost
+  }
+  for (uint32_t i = 0; i < len && offset + i < flash_.size(); ++i) {
+    uint8_t& b = flash_[offset + i];
+    if (b != 0xFF) ++flash_overwrites_;
+    b &= src[i];
+  }
+  advance(kPageWriteCycles * pages);
+  save_flash();
+}
+
+uint32_t Board::nvm_reg_read(uint8_t reg) {
+  cost();
+  switch (reg) {
+    case 1: return nvm_ctrlb_;
+    case 2: return nvm_.security_bit ? (1u << 8) : 0;
+    case 3: return nvm_addr_;
+    case 4: return 1;  // always ready
+    default: return 0;
+  }
+}
+
+void Board::nvm_reg_write(uint8_t reg, uint32_t value) {
+  switch (reg) {
+    case 0:
+      if ((value >> 8) == 0xA5 && !nvm_.security_bit && nvm_addr_ == 0x402000u) {
+        switch (value & 0x7F) {
+          case 0x05:  // erase the auxiliary row
+            nvm_.user_row[0] = nvm_.user_row[1] = 0xFFFFFFFFu;
+            ++nvm_commands_;
+            break;
+          case 0x44:  // clear the page buffer
+            nvm_page_[0] = nvm_page_[1] = 0xFFFFFFFFu;
+            ++nvm_commands_;
+            break;
+          case 0x06:  // write the auxiliary page
+            nvm_.user_row[0] &= nvm_page_[0];
+            nvm_.user_row[1] &= nvm_page_[1];
+            ++nvm_commands_;
+            break;
+          default: break;
+        }
+        save_flash();
+      }
+      break;
+    case 1: nvm_ctrlb_ = value; break;
+    case 3: nvm_addr_ = value; break;
+    default: break;
+  }
+  touch();
+}
+
+uint32_t Board::nvm_mem_read(uint32_t address) {
+  cost();
+  if (address == 0x804000u) return nvm_.user_row[0];
+  if (address == 0x804004u) return nvm_.user_row[1];
+  return 0xFFFFFFFFu;
+}
+
+void Board::nvm_mem_write(uint32_t address, uint32_t word) {
+  if (address == 0x804000u) nvm_page_[0] &= word;
+  if (address == 0x804004u) nvm_page_[1] &= word;
+  touch();
+}
+
+void Board::load_flash() {
+  if (config_.flash_file.empty()) return;
+  std::ifstream in(config_.flash_file, std::ios::binary);
+  if (!in) return;
+  std::vector<char> buf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (buf.size() != kFlashFileSize) return;  // not ours: start from an erased area
+  std::memcpy(flash_.data(), buf.data(), 1280);
+  for (int w = 0; w < 2; ++w) {
+    uint32_t v = 0;
+    for (int b = 0; b < 4; ++b) v |= uint32_t(uint8_t(buf[1280 + 4 * w + b])) << (8 * b);
+    nvm_.user_row[w] = v;
+  }
+  nvm_.security_bit = buf[1288] != 0;
+}
+
+void Board::save_flash() const {
+  if (config_.flash_file.empty()) return;
+  std::ofstream out(config_.flash_file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(flash_.data()), 1280);
+  for (int w = 0; w < 2; ++w)
+    for (int b = 0; b < 4; ++b) out.put(char((nvm_.user_row[w] >> (8 * b)) & 0xFF));
+  out.put(nvm_.security_bit ? 1 : 0);
+}
+
+}  // namespace sim

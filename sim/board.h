@@ -1,0 +1,272 @@
+// The simulated board: the host implementation of firmware/board/hal.h.
+//
+// Time is counted in cycles of the MCU oscillator, whose true frequency is 48 MHz x (1 + ppm).
+// Time only moves inside hal calls: each call costs a fixed time, and a poll that finds nothing
+// new since the previous poll jumps straight to the next event. Interrupts (TCC0 tick, UART
+// receive and data-register-empty, watchdog early warning) run inside hal calls and never nest.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <queue>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Cycles = uint64_t;
+constexpr Cycles kNever = ~Cycles{0};
+constexpr uint32_t kNominalHz = 48000000;
+constexpr int kPorts = 4;
+constexpr int kPins = 64;
+
+// Thrown out of a hal call when the MCU resets; unwinds the firmware's stack.
+struct McuReset {
+  std::string cause;
+};
+// Thrown out of a hal call when the run has reached its end (or a pause point).
+struct EndOfRun {};
+
+// What the board calls in the firmware: resolved from a loaded image or linked statically.
+struct FirmwareEntry {
+  void (*setup)() = nullptr;
+  void (*loop)() = nullptr;
+  void (*tcc0)() = nullptr;
+  uint8_t (*uart_rx)(uint8_t, uint8_t) = nullptr;
+  void (*uart_tx)(uint8_t) = nullptr;
+  void (*wdt_warning)() = nullptr;
+};
+
+class Board;
+
+// A device at the far end of a UART wire (motion unit, GPS receiver, host controller, recorder).
+class Device {
+ public:
+  virtual ~Device() = default;
+  // A byte the MCU sent, fully on the wire at time t. Only called when both ends agree on speed.
+  virtual void on_byte(Board& board, uint8_t byte, Cycles t) = 0;
+  // The device's own baud rate (both ends must match within 2 %, else framing errors).
+  virtual uint32_t baud() const = 0;
+};
+
+struct PortStats {
+  uint64_t delivered = 0;       // bytes that reached the firmware's ring
+  uint64_t dropped = 0;         // bytes lost: ring full or port stopped
+  uint64_t framing_errors = 0;  // bytes garbled by a speed mismatch (either direction)
+  uint64_t sent = 0;            // bytes the MCU put on the wire
+};
+
+struct NvmState {
+  uint32_t user_row[2] = {0xD8E0C7FFu, 0xFFFFFC5Du};  // factory values
+  bool security_bit = false;
+};
+
+class Board {
+ public:
+  struct Config {
+    double ppm = 0.0;               // oscillator error
+    uint32_t call_cost_ns = 1000;   // virtual cost of one hal call
+    uint32_t loop_cost_ns = 5000;   // extra virtual cost of one pass of loop()
+    std::string flash_file;         // flash area + NVM row; empty = in memory only
+  };
+
+  explicit Board(const Config& config);
+  Board(const Board&) = delete;
+  Board& operator=(const Board&) = delete;
+  ~Board();
+
+  static Board* current();
+  void make_current();
+
+  // ---- firmware link ---------------------------------------------------------------------
+  void set_firmware(const FirmwareEntry& entry) { fw_ = entry; }
+  const FirmwareEntry& firmware() const { return fw_; }
+  // Puts the MCU's peripherals in their reset state (before each setup()).
+  void power_on_reset();
+  // One pass of loop() costs this much beyond its hal calls.
+  void charge_loop_pass();
+
+  // ---- time --------------------------------------------------------------------------------
+  Cycles now() const { return now_; }
+  double true_hz() const { return hz_; }
+  double seconds(Cycles c) const { return double(c) / hz_; }
+  Cycles cycles_for(double true_seconds) const;
+  // EndOfRun is thrown from the first hal call at or after this time.
+  void set_stop(Cycles t);
+  Cycles stop_time() const { return stop_; }
+  // Runs fn at time t (device timers). Events at equal times run in scheduling order.
+  void schedule(Cycles t, std::function<void()> fn);
+
+  // ---- UART wires, device side -----------------------------------------------------------
+  void attach(int port, Device* device) { ports_[port].device = device; }
+  // Queues bytes from the device; they arrive back to back at the device's baud rate.
+  void device_send(int port, const uint8_t* data, size_t n);
+  void device_send(int port, const std::string& s) {
+    device_send(port, reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  }
+  uint32_t mcu_baud(int port) const { return ports_[port].mcu_baud; }
+  const PortStats& stats(int port) const { return ports_[port].stats; }
+
+  // ---- pins --------------------------------------------------------------------------------
+  uint8_t pin_mode(int pin) const { return pins_[pin].mode; }
+  uint8_t pin_level(int pin) const;
+  // Drives an input from outside: 0/1, or -1 to leave it to its pull-up.
+  void set_external(int pin, int level) { pins_[pin].external = int8_t(level); }
+  // Called when the firmware changes an output level.
+  std::function<void(int pin, uint8_t level, Cycles t)> on_pin_write;
+
+  // ---- flash area and NVM ----------------------------------------------------------------
+  std::array<uint8_t, 1280>& flash() { return flash_; }
+  NvmState& nvm() { return nvm_; }
+  uint64_t flash_erases() const { return flash_erases_; }
+  uint64_t flash_writes() const { return flash_writes_; }
+  uint64_t flash_overwrites() const { return flash_overwrites_; }  // writes over unerased bytes
+  uint64_t nvm_commands() const { return nvm_commands_; }
+  void fail_flash_after(int64_t writes) { flash_fail_after_ = writes; }
+  void save_flash() const;
+
+  // ---- watchdog and resets ----------------------------------------------------------------
+  bool wdt_enabled() const { return wdt_reset_at_ != kNever; }
+  uint32_t wdt_warnings() const { return wdt_warnings_; }
+  // Fault injection: from time t on, the firmware's watchdog restarts have no effect.
+  void starve_watchdog_from(Cycles t) { wdt_starve_from_ = t; }
+  struct ResetRecord {
+    Cycles t;
+    std::string cause;
+  };
+  const std::vector<ResetRecord>& resets() const { return resets_; }
+  // Called when time reaches the stop point; when unset, EndOfRun is thrown instead.
+  std::function<void()> on_stop;
+
+  // ---- hal entry points (called by the extern "C" hal functions) ---------------------------
+  uint64_t hal_cycles();
+  void hal_delay(uint32_t cycles);
+  void hal_poll();
+  void tcc0_connect_clock();
+  void tcc0_configure(uint16_t match, uint16_t prescaler);
+  uint8_t tcc0_take_match();
+  void pin_set_mode(uint8_t pin, uint8_t mode);
+  void pin_write(uint8_t pin, uint8_t level);
+  uint8_t pin_read(uint8_t pin);
+  void uart_begin(uint8_t port, uint32_t baud);
+  void uart_end(uint8_t port);
+  uint8_t uart_tx_ready(uint8_t port);
+  uint8_t uart_tx_done(uint8_t port);
+  void uart_tx_put(uint8_t port, uint8_t byte);
+  void uart_tx_irq(uint8_t port, uint8_t enable);
+  void wdt_enable(uint32_t reset_counts, uint32_t warning_counts);
+  void wdt_disable();
+  void wdt_restart();
+  [[noreturn]] void halt();
+  void flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
+  void flash_erase_row(uint32_t offset);
+  void flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
+  uint32_t nvm_reg_read(uint8_t reg);
+  void nvm_reg_write(uint8_t reg, uint32_t value);
+  uint32_t nvm_mem_read(uint32_t address);
+  void nvm_mem_write(uint32_t address, uint32_t word);
+
+  // Charges one hal call that changes nothing observable / that may change something.
+  void cost() { advance(call_cost_); }
+  void touch() {
+    ++epoch_;
+    advance(call_cost_);
+  }
+
+ private:
+  struct RxByte {
+    Cycles t;       // fully received at the MCU pin
+    uint32_t baud;  // the device's speed when it sent it
+    uint8_t byte;
+  };
+  struct Port {
+    Device* device = nullptr;
+    uint32_t mcu_baud = 0;  // 0 = stopped
+    // transmitter: shift register and data register
+    int shift_byte = -1;
+    uint32_t shift_baud = 0;
+    Cycles shift_end = kNever;
+    int data_byte = -1;
+    bool tx_irq = false;
+    Cycles dev_free_at = 0;  // when the device's side of the wire is free again
+    std::deque<RxByte> rx;   // bytes from the device, by arrival time
+    PortStats stats;
+  };
+  struct Pin {
+    uint8_t mode = 0;
+    uint8_t level = 0;
+    int8_t external = -1;
+  };
+  struct Timer {
+    Cycles t;
+    uint64_t seq;
+    std::function<void()> fn;
+    bool operator>(const Timer& o) const { return t != o.t ? t > o.t : seq > o.seq; }
+  };
+
+  void advance(Cycles dc);
+  void jump(bool feeding_watchdog);
+  void handle_next();
+  void handle_hardware_next();
+  void recompute_next();
+  template <class Fn>
+  void run_isr(Fn&& fn);
+  void end_tx(int port);
+  void deliver_rx(int port);
+  void poll_common(bool feeding_watchdog);
+  void load_tx(Port& p, Cycles start);
+  [[noreturn]] void mcu_reset(const char* cause);
+  static bool bauds_match(uint32_t a, uint32_t b);
+  Cycles byte_cycles_mcu(uint32_t baud) const;
+  Cycles byte_cycles_true(uint32_t baud) const;
+  void load_flash();
+
+  Config config_;
+  double hz_;
+  Cycles call_cost_;
+  Cycles loop_cost_;
+  Cycles now_ = 0;
+  Cycles stop_ = kNever;
+  Cycles next_event_ = kNever;  // earliest of everything
+  Cycles next_hw_ = kNever;     // earliest event that is not an interrupt
+  uint64_t epoch_ = 1;
+  uint64_t poll_epoch_ = 0;
+  bool in_isr_ = false;
+  FirmwareEntry fw_;
+
+  // TCC0
+  bool tcc0_clock_ = false;
+  Cycles tick_period_ = 0;
+  Cycles next_tick_ = kNever;
+  Cycles tick_base_ = 0;
+  bool tick_flag_ = false;
+
+  // watchdog (1.024 kHz clock)
+  Cycles wdt_reset_at_ = kNever;
+  Cycles wdt_warning_at_ = kNever;
+  Cycles wdt_period_ = 0;
+  Cycles wdt_warning_offset_ = 0;
+  Cycles wdt_starve_from_ = kNever;
+  bool halted_ = false;
+  uint32_t wdt_warnings_ = 0;
+  std::vector<ResetRecord> resets_;
+
+  std::array<Port, kPorts> ports_;
+  std::array<Pin, kPins> pins_;
+
+  std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
+  uint64_t timer_seq_ = 0;
+
+  std::array<uint8_t, 1280> flash_;
+  NvmState nvm_;
+  uint32_t nvm_ctrlb_ = 0;
+  uint32_t nvm_addr_ = 0;
+  uint32_t nvm_page_[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
+  uint64_t flash_erases_ = 0, flash_writes_ = 0, flash_overwrites_ = 0, nvm_commands_ = 0;
+  int64_t flash_fail_after_ = -1;
+};
+
+}  // namespace sim

@@ -1,0 +1,126 @@
+#include "sim/machine.h"
+
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace sim {
+
+struct Machine::Context {
+  ucontext_t host;
+  ucontext_t firmware;
+  std::vector<char> stack;
+  bool started = false;
+  bool finished = false;
+};
+
+Machine::Machine(Board& board, std::string image_path)
+    : board_(board), image_path_(std::move(image_path)), dynamic_(true), ctx_(new Context) {
+  std::ifstream in(image_path_, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read firmware image " + image_path_);
+  image_bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Machine::Machine(Board& board, const FirmwareEntry& entry)
+    : board_(board), dynamic_(false), static_entry_(entry), ctx_(new Context) {}
+
+Machine::~Machine() {
+  board_.on_stop = nullptr;
+  if (handle_) dlclose(handle_);
+}
+
+void* Machine::symbol(const char* name) const {
+  return handle_ ? dlsym(handle_, name) : nullptr;
+}
+
+void Machine::load_image() {
+  if (!dynamic_) {
+    board_.set_firmware(static_entry_);
+    return;
+  }
+  if (handle_) {
+    dlclose(handle_);
+    handle_ = nullptr;
+  }
+  // A fresh anonymous copy: the loader sees a new file and maps new, zeroed globals.
+  int fd = memfd_create("sensor_olas_fw", MFD_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("memfd_create failed");
+  size_t off = 0;
+  while (off < image_bytes_.size()) {
+    ssize_t n = ::write(fd, image_bytes_.data() + off, image_bytes_.size() - off);
+    if (n <= 0) {
+      ::close(fd);
+      throw std::runtime_error("cannot copy the firmware image");
+    }
+    off += size_t(n);
+  }
+  std::string path = "/proc/self/fd/" + std::to_string(fd);
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ::close(fd);
+  if (!handle_) throw std::runtime_error(std::string("cannot load firmware: ") + dlerror());
+  FirmwareEntry e;
+  e.setup = reinterpret_cast<void (*)()>(dlsym(handle_, "setup"));
+  e.loop = reinterpret_cast<void (*)()>(dlsym(handle_, "loop"));
+  e.tcc0 = reinterpret_cast<void (*)()>(dlsym(handle_, "TCC0_Handler"));
+  e.uart_rx = reinterpret_cast<uint8_t (*)(uint8_t, uint8_t)>(dlsym(handle_, "board_uart_rx_irq"));
+  e.uart_tx = reinterpret_cast<void (*)(uint8_t)>(dlsym(handle_, "board_uart_tx_irq"));
+  e.wdt_warning = reinterpret_cast<void (*)()>(dlsym(handle_, "board_wdt_warning_irq"));
+  if (!e.setup || !e.loop) throw std::runtime_error("firmware image lacks setup/loop");
+  board_.set_firmware(e);
+}
+
+void Machine::firmware_main() {
+  for (;;) {
+    try {
+      load_image();
+      board_.power_on_reset();
+      ++boots_;
+      board_.firmware().setup();
+      for (;;) {
+        board_.firmware().loop();
+        board_.charge_loop_pass();
+      }
+    } catch (const McuReset&) {
+      continue;  // the MCU starts again; time, flash and devices carry on
+    } catch (const std::exception& e) {
+      error_ = e.what();
+    } catch (const EndOfRun&) {
+      error_ = "run ended";
+    }
+    ctx_->finished = true;
+    swapcontext(&ctx_->firmware, &ctx_->host);
+  }
+}
+
+void Machine::entry(unsigned lo, unsigned hi) {
+  auto* self = reinterpret_cast<Machine*>((uintptr_t(hi) << 32) | uintptr_t(lo));
+  self->firmware_main();
+}
+
+void Machine::run_until(Cycles t) {
+  if (ctx_->finished) throw std::runtime_error("firmware stopped: " + error_);
+  board_.make_current();
+  board_.set_stop(t);
+  board_.on_stop = [this] { swapcontext(&ctx_->firmware, &ctx_->host); };
+  if (!ctx_->started) {
+    ctx_->started = true;
+    ctx_->stack.resize(8u << 20);
+    getcontext(&ctx_->firmware);
+    ctx_->firmware.uc_stack.ss_sp = ctx_->stack.data();
+    ctx_->firmware.uc_stack.ss_size = ctx_->stack.size();
+    ctx_->firmware.uc_link = nullptr;
+    uintptr_t p = reinterpret_cast<uintptr_t>(this);
+    makecontext(&ctx_->firmware, reinterpret_cast<void (*)()>(&Machine::entry), 2,
+                unsigned(p & 0xFFFFFFFFu), unsigned(p >> 32));
+  }
+  swapcontext(&ctx_->host, &ctx_->firmware);
+  if (ctx_->finished) throw std::runtime_error("firmware stopped: " + error_);
+}
+
+}  // namespace sim

@@ -1,0 +1,54 @@
+// The MCU running its firmware on a simulated board, across any number of resets.
+//
+// The firmware runs on its own stack (a coroutine), so that a run can stop at any virtual time
+// and go on later. With a shared-library image, every boot loads a fresh copy, so that every
+// firmware global starts at its start value as after a real reset.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+
+namespace sim {
+
+class Machine {
+ public:
+  // Firmware from a shared library, reloaded at every reset.
+  Machine(Board& board, std::string image_path);
+  // Firmware linked into this program (globals are not reset between boots).
+  Machine(Board& board, const FirmwareEntry& entry);
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // Runs the firmware until virtual time t (MCU cycles); can be called again to go on.
+  void run_until(Cycles t);
+  uint32_t boots() const { return boots_; }
+  // Address of a firmware global or function in the running image (null if unknown).
+  void* symbol(const char* name) const;
+  template <class T>
+  T* global(const char* name) const {
+    return static_cast<T*>(symbol(name));
+  }
+
+ private:
+  struct Context;
+  static void entry(unsigned lo, unsigned hi);
+  void firmware_main();
+  void load_image();
+
+  Board& board_;
+  std::string image_path_;
+  std::vector<char> image_bytes_;
+  void* handle_ = nullptr;
+  bool dynamic_;
+  FirmwareEntry static_entry_;
+  uint32_t boots_ = 0;
+  std::unique_ptr<Context> ctx_;
+  std::string error_;
+};
+
+}  // namespace sim

@@ -1,0 +1,7 @@
+#include "support/board_fixture.h"
+
+#include "board/hal.h"
+
+namespace olas::test {
+void BoardFixture::hal_delay_cycles_for_test(uint32_t n) { hal_delay_cycles(n); }
+}  // namespace olas::test
