@@ -99,6 +99,7 @@ void Board::power_on_reset() {
 
 void Board::mcu_reset(const char* cause) {
   resets_.push_back(ResetRecord{now_, cause});
+  wdt_starve_from_ = kNever;  // the fault was the old firmware run's
   in_isr_ = false;
   wdt_reset_at_ = kNever;
   wdt_warning_at_ = kNever;
@@ -194,11 +195,12 @@ void Board::handle_next() {
   for (int i = 0; i < kPorts; ++i) {
     Port& p = ports_[i];
     if (p.tx_irq && p.data_byte < 0) {
+      uint64_t sent = p.stats.sent;
       run_isr([this, i] {
         if (fw_.uart_tx) fw_.uart_tx(uint8_t(i));
       });
-      // a handler that neither fills the register nor disables its interrupt would spin for ever
-      if (p.tx_irq && p.data_byte < 0) p.tx_irq = false;
+      // a handler that neither sends nor disables its interrupt would spin for ever
+      if (p.tx_irq && p.data_byte < 0 && p.stats.sent == sent) p.tx_irq = false;
       recompute_next();
       return;
     }
@@ -239,7 +241,14 @@ void Board::jump(bool feeding_watchdog) {
     wdt_reset_at_ = saved;
     recompute_next();
   }
-  if (target == kNever) throw std::runtime_error("firmware waits for an event that never comes");
+  if (target == kNever) {
+    // nothing will ever happen: the poll just costs its time (a firmware spinning here for
+    // ever is caught by the stop point, or by this limit when there is none)
+    if (++eventless_polls_ > 10000000) throw std::runtime_error("firmware waits for an event that never comes");
+    target = now_;
+  } else {
+    eventless_polls_ = 0;
+  }
   target = std::max(target, now_ + call_cost_);
   advance(target - now_);
 }

@@ -114,7 +114,10 @@ class Board {
   uint8_t pin_mode(int pin) const { return pins_[pin].mode; }
   uint8_t pin_level(int pin) const;
   // Drives an input from outside: 0/1, or -1 to leave it to its pull-up.
-  void set_external(int pin, int level) { pins_[pin].external = int8_t(level); }
+  void set_external(int pin, int level) {
+    pins_[pin].external = int8_t(level);
+    ++epoch_;
+  }
   // Called when the firmware changes an output level.
   std::function<void(int pin, uint8_t level, Cycles t)> on_pin_write;
 
@@ -234,6 +237,7 @@ class Board {
   Cycles next_hw_ = kNever;     // earliest event that is not an interrupt
   uint64_t epoch_ = 1;
   uint64_t poll_epoch_ = 0;
+  uint64_t eventless_polls_ = 0;
   bool in_isr_ = false;
   FirmwareEntry fw_;
 

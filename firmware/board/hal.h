@@ -1,5 +1,6 @@
 // hal.h: la frontera con el hardware. Por encima, firmware (un reset borra su RAM);
-// por debajo, hardware (sobrevive al reset). Los drivers de board/ son los únicos que la usan.
+// por debajo, hardware (sobrevive al reset). La usan los drivers de board/ y, para lo que el
+// firmware programa directamente (TCC0, fila de usuario NVM, parada), el núcleo.
 // Dos implementaciones: los registros del SAMD21 (target/) y la simulación (sim/).
 #ifndef BOARD_HAL_H
 #define BOARD_HAL_H

@@ -1,0 +1,131 @@
+// bucle.cpp: una pasada del bucle principal: pines, watchdog, hora, tarjeta, ráfaga del sensor,
+// GPS, enlace con el host, revisión de arranques y reset pedido por el host.
+#include "core/nucleo.h"
+
+#include "board/placa.h"
+#include "comms/comunicaciones_pc.h"
+#include "core/reloj.h"
+#include "gps/modulo_gps.h"
+#include "host/zrx03.h"
+#include "sensor/sensor.h"
+#include "settings/virtual_e2prom.h"
+#include "storage/gestion_sd.h"
+#include "waves/waves.h"
+
+#define ASTERISCOS_HORA 63
+#define SILENCIO_SENSOR_MS 2
+#define SILENCIO_HOST_MS 100
+
+static void modos_de_pines() {
+  pinMode(17, OUTPUT);
+  pinMode(35, OUTPUT);
+  pinMode(32, OUTPUT);
+  pinMode(33, OUTPUT);
+  pinMode(21, INPUT);
+  pinMode(15, INPUT);
+  pinMode(20, INPUT);
+  pinMode(39, INPUT_PULLUP);
+  pinMode(40, INPUT_PULLUP);
+  pinMode(41, INPUT_PULLUP);
+  pinMode(42, INPUT_PULLUP);
+  pinMode(28, INPUT_PULLUP);
+}
+
+static void linea_asteriscos() {
+  for (uint8_t i = 0; i < ASTERISCOS_HORA; ++i) Serial1.print('*');
+  Serial1.println();
+}
+
+static void mostrar_hora() {
+  linea();
+  linea_asteriscos();
+  Serial1.print("\t\t");
+  transmito_variable(cdia_utc, 2, '/');
+  transmito_variable(cmes_utc, 2, '/');
+  transmito_variable(cano_utc, 2, '\t');
+  transmito_variable(chora_utc, 2, ':');
+  transmito_variable(cminuto_utc, 2, ':');
+  transmito_variable(csegundo_utc, 2, 1);
+  linea_asteriscos();
+  cmostramos_hora = 0;
+}
+
+// Ráfaga del sensor: termina tras 2 ms de silencio o al llegar un byte con el búfer lleno.
+static void recibir_rafaga_sensor() {
+  icantidad_bytes_rx_sensor = 0;
+  cbuffer_sensor_lleno = 0;
+  do {
+    sodaq_wdt_reset();
+    if (Serial2.available() > 0) {
+      while (Serial2.available() > 0 && cbuffer_sensor_lleno == 0) {
+        sodaq_wdt_reset();
+        int dato = Serial2.read();
+        if (icantidad_bytes_rx_sensor < TAM_TRAMA_SENSOR_RX) {
+          ctrama_sensor_rx[icantidad_bytes_rx_sensor] = uint8_t(dato);
+          icantidad_bytes_rx_sensor++;
+        } else {
+          cbuffer_sensor_lleno = 1;  // el byte sobrante se pierde
+        }
+      }
+      ctimeout_rx_sensor = SILENCIO_SENSOR_MS;
+    }
+  } while (ctimeout_rx_sensor != 0 && cbuffer_sensor_lleno == 0);
+  resSbgOk = 1;
+  procesamos_trama_rx_sensor();
+  cbuffer_sensor_lleno = 0;
+}
+
+// Ráfaga del host: termina tras 100 ms de silencio; guarda los 128 primeros bytes.
+static void recibir_rafaga_host() {
+  ccantidad_bytes_rx_zrx03 = 0;
+  do {
+    sodaq_wdt_reset();
+    if (Serial.available() > 0) {
+      while (Serial.available() > 0) {
+        sodaq_wdt_reset();
+        int dato = Serial.read();
+        if (ccantidad_bytes_rx_zrx03 < TAM_TRAMA_RX_ZRX03) {
+          ctrama_rx_zrx03[ccantidad_bytes_rx_zrx03] = char(dato);
+          ccantidad_bytes_rx_zrx03++;
+        }
+      }
+      ctimeout_rx_zrx03 = SILENCIO_HOST_MS;
+    }
+  } while (ctimeout_rx_zrx03 != 0);
+  procesamos_trama_zrx03();
+}
+
+// Envía la trama pendiente hasta su NUL, sin salirse del búfer si faltara.
+static void enviar_trama_host() {
+  for (uint16_t i = 0; i < TAM_BUFFER_ZRX03 && cbuffer_zrx03[i] != '\0'; ++i) {
+    Serial.write(uint8_t(cbuffer_zrx03[i]));
+  }
+  cdatos_tx_zrx03 = 0;
+}
+
+void loop(void) {
+  modos_de_pines();
+  sodaq_wdt_reset();
+
+  if (cmostramos_hora == 1) mostrar_hora();
+
+  if (csegundos_retardo_gestion_sd == 0 && CTE_PERMITIR_ESCRITURA_SD == 1) ciclo_tarjeta_sd();
+
+  if (Serial2.available() > 0) recibir_rafaga_sensor();
+
+  paso_gps();
+
+  // Con una trama pendiente no se lee del host: los bytes esperan en el anillo.
+  if (cdatos_tx_zrx03 == 1) {
+    enviar_trama_host();
+  } else if (Serial.available() > 0) {
+    recibir_rafaga_host();
+  }
+
+  if (cfecha_capturada == 1 && cRevision_Resets_24h == 1) Revision_Resets_24h();
+
+  if (creset == 1 && cdatos_tx_zrx03 == 0) {
+    retardo_tiempo(10);
+    hal_halt();  // el watchdog reinicia el micro unos 4 s después
+  }
+}

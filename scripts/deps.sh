@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the simulator need (only what is missing).
+set -euo pipefail
+pkgs=(cmake g++ clang-14 make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+      nlohmann-json3-dev dosfstools mtools)
+need=()
+for pkg in "${pkgs[@]}"; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+[ ${#need[@]} -eq 0 ] && exit 0
+echo "installing: ${need[*]}" >&2
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null

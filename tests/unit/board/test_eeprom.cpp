@@ -1,0 +1,90 @@
+// EEPROMClass: the 1024-byte store kept as one record in the simulated flash area.
+#include <gtest/gtest.h>
+
+#include "board/eeprom.h"
+#include "support/board_fixture.h"
+
+namespace olas::test {
+namespace {
+
+using EepromTest = BoardFixture;
+
+constexpr int kValidFlag = 1024;  // the record's last byte
+
+TEST_F(EepromTest, StoreNeverCommittedIsInvalidAndReadsFF) {
+  EEPROMClass blank;
+  EXPECT_FALSE(blank.isValid());
+  for (int a : {0, 1023, -1, 1024}) EXPECT_EQ(blank.read(a), 0xFF) << a;
+  EXPECT_EQ(board.flash_erases() + board.flash_writes(), 0u);
+
+  // any flag other than exactly 1 hides whatever the data bytes hold
+  for (uint8_t flag : {0x00, 0x02, 0xFE}) {
+    board.flash().fill(0x12);
+    board.flash()[kValidFlag] = flag;
+    EEPROMClass store;
+    EXPECT_FALSE(store.isValid()) << int(flag);
+    EXPECT_EQ(store.read(500), 0xFF) << int(flag);
+  }
+}
+
+TEST_F(EepromTest, CommitWritesOnlyWhenSomethingChanged) {
+  EEPROMClass store;
+  store.write(5, 0xFF);  // same as the blank byte
+  store.write(-1, 3);    // out of range: ignored
+  store.write(1024, 3);
+  store.commit();
+  EXPECT_EQ(board.flash_erases(), 0u);
+  EXPECT_FALSE(store.isValid());
+
+  store.write(5, 7);
+  store.write(1023, 9);
+  EXPECT_EQ(board.flash_erases(), 0u);  // RAM only until commit
+  store.commit();
+  EXPECT_TRUE(store.isValid());
+  EXPECT_EQ(board.flash_erases(), 5u);  // every row under the 1025-byte record
+  EXPECT_EQ(board.flash_overwrites(), 0u);
+  EXPECT_EQ(board.flash()[kValidFlag], 1);
+
+  store.write(5, 7);  // unchanged value: nothing to commit
+  store.commit();
+  EXPECT_EQ(board.flash_erases(), 5u);
+
+  EEPROMClass again;  // as after a reset
+  EXPECT_TRUE(again.isValid());
+  EXPECT_EQ(again.read(5), 7);
+  EXPECT_EQ(again.read(1023), 9);
+  EXPECT_EQ(again.read(6), 0xFF);
+}
+
+TEST_F(EepromTest, LoadsOnceOnFirstAccessOfAnyKind) {
+  EEPROMClass store;
+  board.flash()[10] = 0x42;  // before any access: seen
+  board.flash()[kValidFlag] = 1;
+  EXPECT_EQ(store.read(10), 0x42);
+  board.flash()[10] = 0x43;  // after it: the RAM copy stands
+  EXPECT_EQ(store.read(10), 0x42);
+
+  // a commit as the first access loads too, so the next commit keeps the stored bytes
+  EEPROMClass other;
+  other.commit();
+  other.write(21, 1);
+  other.commit();
+  EXPECT_EQ(board.flash()[10], 0x43);
+}
+
+TEST_F(EepromTest, CommitCutByPowerLossLeavesTheStoreInvalidNotHalfValid) {
+  EEPROMClass first;
+  first.write(0, 1);
+  first.commit();
+  board.fail_flash_after(int64_t(board.flash_writes()) + 1);  // the data reach flash, the flag not
+  EEPROMClass second;
+  second.write(0, 2);
+  second.commit();
+
+  EEPROMClass after;
+  EXPECT_FALSE(after.isValid());
+  EXPECT_EQ(after.read(0), 0xFF);
+}
+
+}  // namespace
+}  // namespace olas::test

@@ -1,0 +1,172 @@
+// One pass of the main loop: the clock display, the burst rules of the sensor and host ports,
+// the queued host answer and the reset the host asks for.
+#include <cstring>
+#include <string>
+
+#include "board/placa.h"
+#include "comms/comunicaciones_pc.h"
+#include "core/reloj.h"
+#include "gps/modulo_gps.h"
+#include "host/zrx03.h"
+#include "sensor/sensor.h"
+#include "unit/core/firmware_ram.h"
+#include "waves/waves.h"
+
+namespace olas::test {
+namespace {
+
+constexpr sim::Cycles kMs = 48000;
+constexpr sim::Cycles kHostByte = 12500;  // 10 bits at 38400 baud
+
+class LoopTest : public FirmwareFixture {
+ protected:
+  void SetUp() override {
+    board.attach(2, &sensor);
+    setup();
+    run_ms(50);
+    console.text.clear();
+    host.text.clear();
+    cmostramos_hora = 0;  // a clock print would hold the pass for longer than the sensor ring lasts
+  }
+  // Queues a host answer the way the record builders do.
+  void QueueAnswer(const std::string& answer) {
+    std::memset(cbuffer_zrx03, 0, sizeof cbuffer_zrx03);
+    std::memcpy(cbuffer_zrx03, answer.data(), answer.size());
+    ibytes_a_escribir_sd[3] = uint32_t(answer.size());
+    cdatos_tx_zrx03 = 1;
+  }
+  // Sends text from the host; returns when its last byte will have arrived.
+  sim::Cycles HostSends(const std::string& s) {
+    board.device_send(0, s);
+    return board.now() + s.size() * kHostByte;
+  }
+  std::string HostFrame() const { return std::string(ctrama_rx_zrx03, ccantidad_bytes_rx_zrx03); }
+
+  Capture sensor{115200};
+};
+
+TEST_F(LoopTest, FirstPassPrintsTheUnsetClock) {
+  ASSERT_EQ(csegundo_utc, 0);  // setup and its settings took less than a second
+  cacciones_cada_segundo = 0;
+  cmostramos_hora = 1;
+  loop();
+  run_ms(20);
+  const std::string stars(63, '*');
+  EXPECT_EQ(console.text, "\r\n" + stars + "\r\n\t\t00/00/00\t00:00:00\r\n" + stars + "\r\n");
+  EXPECT_EQ(cmostramos_hora, 0);
+
+  // a year past 99 prints whole
+  SetClock(1, 1, 100, 0, 0, 7);
+  cmostramos_hora = 1;
+  console.text.clear();
+  loop();
+  run_ms(20);
+  EXPECT_NE(console.text.find("\t\t01/01/100\t00:00:07\r\n"), std::string::npos);
+}
+
+TEST_F(LoopTest, SensorBurstKeepsAtMost1024BytesAndEndsOnTheFirstExtraByte) {
+  std::string data(1026, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + 3);
+
+  // exactly 1024 bytes: handed over whole, after the 2 ms silence
+  board.device_send(2, data.substr(0, 1024));
+  sim::Cycles last = board.now() + 1024 * 4167;  // 10 bits at 115200 baud
+  run_ms(0.2);
+  resSbgOk = 0;
+  loop();
+  EXPECT_EQ(icantidad_bytes_rx_sensor, 1024u);
+  EXPECT_EQ(std::memcmp(ctrama_sensor_rx, data.data(), 1024), 0);
+  EXPECT_EQ(cbuffer_sensor_lleno, 0);
+  EXPECT_EQ(resSbgOk, 1);
+  // the burst waited for the silence; the rest of the pass polls idle ports for a tick or two
+  EXPECT_GE(board.now(), last + 1 * kMs);
+  EXPECT_LE(board.now(), last + 5 * kMs);
+
+  // 1026 bytes: the 1025th ends the burst and is lost, the 1026th waits for the next pass
+  run_ms(5);
+  board.device_send(2, data);
+  run_ms(0.2);
+  loop();
+  EXPECT_EQ(icantidad_bytes_rx_sensor, 1024u);
+  EXPECT_EQ(std::memcmp(ctrama_sensor_rx, data.data(), 1024), 0);
+  EXPECT_EQ(cbuffer_sensor_lleno, 0);
+  run_ms(1);
+  ASSERT_EQ(Serial2.available(), 1);
+  EXPECT_EQ(Serial2.read(), uint8_t(data[1025]));
+  EXPECT_EQ(board.stats(2).dropped, 0u);
+}
+
+TEST_F(LoopTest, HostBurstEndsAfter100msOfSilence) {
+  // a 60 ms gap keeps one burst
+  sim::Cycles last = HostSends("$ZRX03,");
+  board.schedule(last + 60 * kMs - kHostByte, [this] { board.device_send(0, "2*41\r\n"); });
+  run_ms(5);
+  loop();
+  EXPECT_EQ(HostFrame(), "$ZRX03,2*41\r\n");
+
+  // a 120 ms gap makes two bursts, one per pass
+  run_ms(10);
+  last = HostSends("$ZRX03,");
+  board.schedule(last + 120 * kMs - kHostByte, [this] { board.device_send(0, "2*41\r\n"); });
+  run_ms(5);
+  loop();
+  EXPECT_EQ(HostFrame(), "$ZRX03,");
+  EXPECT_GE(board.now(), last + 99 * kMs);
+  EXPECT_LT(board.now(), last + 120 * kMs);
+  run_ms(30);
+  loop();
+  EXPECT_EQ(HostFrame(), "2*41\r\n");
+}
+
+TEST_F(LoopTest, HostBurstLongerThanTheBufferKeepsItsFirst128Bytes) {
+  std::string burst(200, '\0');
+  for (size_t i = 0; i < burst.size(); ++i) burst[i] = char('A' + i % 26);
+  HostSends(burst);
+  run_ms(1);
+  loop();
+  EXPECT_EQ(ccantidad_bytes_rx_zrx03, 128);
+  EXPECT_EQ(HostFrame(), burst.substr(0, 128));
+  EXPECT_EQ(Serial.available(), 0);
+  EXPECT_EQ(board.stats(0).dropped, 0u);
+}
+
+TEST_F(LoopTest, WaitingAnswerIsSentAndHostInputWaitsForTheNextPass) {
+  const std::string answer = "$OLA,02,04*1F\r\n";
+  QueueAnswer(answer);
+  cpeticion_nueva_hora = 1;
+  cgps_configurado = 1;
+  cestado_gps = 0;
+  ccantidad_bytes_rx_zrx03 = 99;
+  sim::Cycles last = HostSends("$ZRX03,2*41\r\n");
+  run_ms(double(last - board.now()) / kMs + 1);
+  loop();
+  run_ms(10);
+  EXPECT_EQ(host.text, answer);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  EXPECT_EQ(ccantidad_bytes_rx_zrx03, 99);
+  EXPECT_EQ(Serial.available(), 13);
+  // with a frame waiting the GPS step switched the receiver off, even though a time is wanted
+  EXPECT_EQ(cgps_configurado, 0);
+  EXPECT_EQ(cestado_gps, 1);
+
+  loop();
+  EXPECT_EQ(HostFrame(), "$ZRX03,2*41\r\n");
+}
+
+TEST_F(LoopTest, RequestedResetWaitsForTheAnswerThenStopsAboutOneSecondLater) {
+  const std::string answer = "$OLA,01,09,01*2A\r\n";
+  QueueAnswer(answer);
+  creset = 1;
+  sim::Cycles t0 = board.now();
+  EXPECT_THROW(loop(), sim::McuReset);
+  EXPECT_EQ(host.text, answer);
+  ASSERT_FALSE(board.resets().empty());
+  EXPECT_EQ(board.resets().back().cause, "watchdog after halt");
+  // 0.9 to 1 s of waiting, then the 4 s watchdog period
+  double at = double(board.resets().back().t - t0) / 48e6;
+  EXPECT_GE(at, 4.9);
+  EXPECT_LE(at, 5.01);
+}
+
+}  // namespace
+}  // namespace olas::test
