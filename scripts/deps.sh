@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the simulator need (only what is missing).
 set -euo pipefail
 pkgs=(cmake g++ clang-14 make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-      nlohmann-json3-dev dosfstools mtools)
+      nlohmann-json3-dev dosfstools mtools
+      gcc-arm-none-eabi libnewlib-arm-none-eabi qemu-system-arm)
 need=()
 for pkg in "${pkgs[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")

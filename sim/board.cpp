@@ -478,8 +478,9 @@ void Board::wdt_disable() {
 }
 
 void Board::wdt_restart() {
-  bool feeding = wdt_reset_at_ != kNever && now_ < wdt_starve_from_;
-  poll_common(feeding);
+  // Not a poll: the firmware also restarts the watchdog inside busy computations (the frame
+  // scan), which must cost their time rather than jump to the next event.
+  cost();
   if (wdt_reset_at_ != kNever && now_ < wdt_starve_from_) {
     wdt_reset_at_ = now_ + wdt_period_;
     wdt_warning_at_ = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;

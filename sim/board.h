@@ -41,6 +41,7 @@ struct FirmwareEntry {
 };
 
 class Board;
+class SdCard;
 
 // A device at the far end of a UART wire (motion unit, GPS receiver, host controller, recorder).
 class Device {
@@ -130,6 +131,13 @@ class Board {
   uint64_t nvm_commands() const { return nvm_commands_; }
   void fail_flash_after(int64_t writes) { flash_fail_after_ = writes; }
   void save_flash() const;
+
+  // ---- SD card slot (sim/sd_card.h); empty by default ---------------------------------------
+  void set_card(SdCard* card) {
+    card_ = card;
+    ++epoch_;
+  }
+  SdCard* card() const { return card_; }
 
   // ---- watchdog and resets ----------------------------------------------------------------
   bool wdt_enabled() const { return wdt_reset_at_ != kNever; }
@@ -271,6 +279,8 @@ class Board {
   uint32_t nvm_page_[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
   uint64_t flash_erases_ = 0, flash_writes_ = 0, flash_overwrites_ = 0, nvm_commands_ = 0;
   int64_t flash_fail_after_ = -1;
+
+  SdCard* card_ = nullptr;
 };
 
 }  // namespace sim

@@ -51,7 +51,7 @@ void hal_uart_tx_irq(uint8_t port, uint8_t enable);
 // ---- Watchdog (reloj de 1,024 kHz) ---------------------------------------------------------
 void hal_wdt_enable(uint32_t reset_counts, uint32_t warning_counts);
 void hal_wdt_disable(void);
-void hal_wdt_restart(void);  // consulta
+void hal_wdt_restart(void);
 // Espera para siempre sin alimentar el watchdog: no vuelve (el reset llega del watchdog).
 void hal_halt(void);
 

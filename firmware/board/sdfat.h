@@ -66,7 +66,18 @@ class FatVolume {
         inicio_fat_(0),
         bloques_por_fat_(0),
         inicio_raiz_(0),
-        inicio_datos_(0) {}
+        inicio_datos_(0),
+        inicio_volumen_(0),
+        bloque_fsinfo_(0),
+        siguiente_libre_(2),
+        entradas_raiz_(0),
+        num_fats_(0),
+        fsinfo_invalido_(0),
+        generacion_(0),
+        bloque_cache_(0),
+        cache_valida_(0),
+        cache_sucio_(0),
+        cache_{} {}
   constexpr explicit FatVolume(SdSpiCard* tarjeta) : FatVolume() { tarjeta_ = tarjeta; }
 
   bool init(SdSpiCard* card, uint8_t part);
@@ -82,8 +93,29 @@ class FatVolume {
   // Un bloque de la FAT (número absoluto en la tarjeta) leído a través de la caché; null si falla.
   const uint8_t* cacheFatBlock(uint32_t block);
   SdSpiCard* card() const { return tarjeta_; }
+  uint8_t fatCount() const { return num_fats_; }
+  uint32_t volumeStartBlock() const { return inicio_volumen_; }
+  // Escribe en la tarjeta el bloque de la caché si tiene cambios; false si la escritura falla.
+  bool cacheSync();
 
  private:
+  friend class FatFile;
+  // Caché de un solo bloque: leer (escribe antes el anterior si estaba sucio) o preparar un
+  // bloque nuevo sin leerlo (lleno de ceros). null si falla.
+  uint8_t* cacheLeer(uint32_t bloque);
+  uint8_t* cachePreparar(uint32_t bloque);
+  void cacheMarcarSucio() { cache_sucio_ = 1; }
+  bool fatLeer(uint32_t cluster, uint32_t* valor);
+  bool fatEscribir(uint32_t cluster, uint32_t valor);
+  // Reserva un cluster libre (marcado fin de cadena) y lo enlaza tras 'anterior' (0 = ninguno).
+  bool reservarCluster(uint32_t anterior, uint32_t* nuevo);
+  bool invalidarFsInfo();
+  bool clusterValido(uint32_t c) const { return c >= 2 && c <= clusters_ + 1; }
+  bool esFinDeCadena(uint32_t v) const;
+  uint32_t bloqueDeCluster(uint32_t c) const {
+    return inicio_datos_ + (c - 2) * bloques_por_cluster_;
+  }
+
   SdSpiCard* tarjeta_;
   uint8_t tipo_fat_;
   uint8_t bloques_por_cluster_;
@@ -92,26 +124,51 @@ class FatVolume {
   uint32_t bloques_por_fat_;
   uint32_t inicio_raiz_;  // FAT16: primer bloque del directorio raíz; FAT32: su primer cluster
   uint32_t inicio_datos_;
-  // El driver FAT añadirá aquí su caché de un bloque.
+  uint32_t inicio_volumen_;
+  uint32_t bloque_fsinfo_;   // 0 = sin FSInfo
+  uint32_t siguiente_libre_;  // por dónde seguir buscando clusters libres
+  uint16_t entradas_raiz_;   // FAT16: entradas del directorio raíz
+  uint8_t num_fats_;         // copias de la FAT que se escriben
+  uint8_t fsinfo_invalido_;  // 1 = ya marcado como desconocido en esta sesión
+  uint8_t generacion_;       // cambia en cada init: los ficheros de un montaje anterior caducan
+  uint32_t bloque_cache_;
+  uint8_t cache_valida_;
+  uint8_t cache_sucio_;
+  uint8_t cache_[SD_BLOCK_SIZE];
 };
 
-// Un fichero o directorio abierto. Las rutas usan "/" y nombres 8.3.
+// Un fichero o directorio abierto. Las rutas usan "/" y nombres 8.3; un nombre en minúsculas
+// se guarda con los bits de caja NT (0x08 nombre, 0x10 extensión) y se lee tal como se escribió.
+// Fechas: las de dateTimeCallback si se ha dado; si no, fijas (1-1-2020 00:00:00).
 class FatFile {
  public:
   constexpr FatFile()
-      : atributos_(0), modo_(0), posicion_(0), tamano_(0) {}
+      : atributos_(0),
+        modo_(0),
+        posicion_(0),
+        tamano_(0),
+        volumen_(nullptr),
+        primer_cluster_(0),
+        cluster_actual_(0),
+        indice_cluster_(0),
+        bloque_entrada_(0),
+        indice_entrada_(0),
+        generacion_(0) {}
 
   bool openRoot(FatVolume* vol);
   bool exists(const char* path);  // relativo a este directorio
   // Crea el directorio path dentro de parent (con pFlag, también los intermedios que falten).
+  // Falla si ya existe. Si sale bien, este objeto queda abierto sobre el directorio nuevo.
   bool mkdir(FatFile* parent, const char* path, bool pFlag = true);
+  // Un objeto ya abierto se cierra (y sincroniza) antes de abrir el nuevo.
   bool open(FatFile* dir, const char* path, oflag_t oflag = O_READ);
   bool open(const char* path, oflag_t oflag = O_READ);  // relativo al directorio de trabajo
   bool openNext(FatFile* dir, oflag_t oflag = O_READ);  // siguiente entrada de dir
   bool getName(char* name, size_t size);
   int read();  // siguiente byte o -1
   int read(void* buf, size_t nbyte);
-  int write(const void* buf, size_t nbyte);  // bytes escritos o -1
+  // Bytes escritos (menos que nbyte si la tarjeta se llena a medias) o -1 si no cupo ninguno.
+  int write(const void* buf, size_t nbyte);
   bool seekSet(uint32_t pos);
   void rewind() { seekSet(0); }
   bool sync();
@@ -121,18 +178,43 @@ class FatFile {
   bool isFile() const;
   uint32_t fileSize() const { return tamano_; }
   uint32_t curPosition() const { return posicion_; }
+  uint32_t firstCluster() const { return primer_cluster_; }
 
   // Directorio de trabajo para open(path) y SdFat::open/exists/mkdir.
   static void setCwd(FatFile* dir) { cwd_ = dir; }
   static FatFile* cwd() { return cwd_; }
+  // Fecha y hora de las entradas que se crean o modifican, en formato FAT
+  // (fecha: (año-1980)<<9 | mes<<5 | día; hora: h<<11 | min<<5 | seg/2). null = fijas.
+  static void dateTimeCallback(void (*fn)(uint16_t* fecha, uint16_t* hora)) { fecha_hora_ = fn; }
 
  private:
   static FatFile* cwd_;
+  static void (*fecha_hora_)(uint16_t* fecha, uint16_t* hora);
+
+  bool abrirEntrada(FatVolume* vol, uint32_t bloque, uint8_t indice, const uint8_t* entrada,
+                    oflag_t oflag);
+  bool buscar(const uint8_t nombre[11], uint8_t* entrada, uint32_t* bloque, uint8_t* indice);
+  bool crearEntrada(const uint8_t nombre[11], uint8_t caja, uint8_t atributo, uint32_t cluster,
+                    uint32_t* bloque, uint8_t* indice);
+  bool bloqueDePosicion(uint32_t pos, bool crear, uint32_t* bloque);
+  bool clusterDeIndice(uint32_t indice, bool crear, uint32_t* cluster);
+  bool comprobarCadena(uint32_t* ultimo);
+  bool crearDirectorio(FatFile* padre, const uint8_t nombre[11], uint8_t caja);
+  bool truncarACero();
+  uint32_t bytesPorCluster() const;
+  bool vigente() const;  // abierto y del montaje actual del volumen
+
   uint8_t atributos_;  // 0 = cerrado
-  uint8_t modo_;       // lectura, escritura, añadir
+  uint8_t modo_;       // lectura, escritura, añadir, entrada pendiente de actualizar
   uint32_t posicion_;
   uint32_t tamano_;
-  // El driver FAT añadirá aquí su volumen, clusters y la posición de la entrada de directorio.
+  FatVolume* volumen_;
+  uint32_t primer_cluster_;   // 0 = sin clusters (o raíz FAT16)
+  uint32_t cluster_actual_;   // cluster número indice_cluster_ de la cadena (0 = ninguno)
+  uint32_t indice_cluster_;
+  uint32_t bloque_entrada_;   // bloque de su entrada de directorio (0 = raíz, sin entrada)
+  uint8_t indice_entrada_;    // entrada dentro del bloque (0..15)
+  uint8_t generacion_;        // la del volumen al abrir
 };
 
 // Fichero de datos tal como lo usan los módulos (ffichero_raw...).

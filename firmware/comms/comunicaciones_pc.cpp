@@ -6,8 +6,6 @@
 #include "storage/gestion_sd.h"
 
 const uint32_t lvalores_decimales[NUMERO_MAXIMO_CIFRAS] = {1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u};
-uint32_t ibytes_a_escribir_sd[NUMERO_BUFFERES_REGISTRO];
-char cbuffer_zrx03[TAM_BUFFER_ZRX03];
 uint8_t cdatos_tx_zrx03 = 0;
 
 static_assert(sizeof(lvalores_decimales[0]) == 4, "las potencias de 10 son de 32 bits");

@@ -227,10 +227,17 @@ void refrescamos_reloj_interno() {
 
 void retardo_milisegundos(uint8_t ctiempo) {
   cretardo_en_milisegundos = ctiempo == 0 ? 1 : ctiempo;
-  while (cretardo_en_milisegundos != 0) sodaq_wdt_reset();
+  // espera ociosa: hal_poll deja pasar el tiempo hasta la próxima interrupción
+  while (cretardo_en_milisegundos != 0) {
+    sodaq_wdt_reset();
+    hal_poll();
+  }
 }
 
 void retardo_tiempo(uint8_t ctiempo) {
   cretardo_tiempo = ctiempo == 0 ? 1 : ctiempo;
-  while (cretardo_tiempo != 0) sodaq_wdt_reset();
+  while (cretardo_tiempo != 0) {
+    sodaq_wdt_reset();
+    hal_poll();
+  }
 }

@@ -1,8 +1,167 @@
-// sensor.cpp: recepción de las ráfagas del sensor inercial y su troceado en tramas.
+// sensor.cpp: recepción de las ráfagas del sensor inercial y su troceado en tramas sbgECom
+// (sincronismo 0xFF 0x5A, identificador, CRC-16/KERMIT).
 #include "sensor/sensor.h"
+
+#include <string.h>
+
+#include "board/placa.h"
+#include "waves/waves.h"
+
+#define SINCRONISMO_1 0xFFu
+#define SINCRONISMO_2 0x5Au
+#define POLINOMIO_CRC 0x8408u      // 0x1021 reflejado
+#define BYTES_FUERA_CARGA 8u       // sincronismos, id, clase, longitud (2) y CRC (2); luego el fin
+#define MAXIMO_BYTES_TRAMA 255u    // la longitud se pasa en 8 bits
 
 uint8_t ctrama_sensor_rx[TAM_TRAMA_SENSOR_RX];
 uint32_t icantidad_bytes_rx_sensor = 0;
 uint8_t cbuffer_sensor_lleno = 0;
+uint8_t cprocesada[TAM_TRAMA_PROCESADA];
+uint8_t CTE_MODO_TRANSPARENTE = 0;
+const uint8_t DATA_START = 6;
+void (*pprocesado_trama_sensor)(const uint8_t* trama, uint8_t clongitud_trama) = ProcesarTramaBinaria;
 
-void procesamos_trama_rx_sensor() {}
+static_assert(TAM_TRAMA_PROCESADA > MAXIMO_BYTES_TRAMA, "cprocesada guarda la trama más larga");
+static_assert(TAM_TRAMA_SENSOR_RX <= 65535u, "calcCRC recibe índices de 16 bits");
+
+// Bytes de la ráfaga que se pueden leer: un contador corrupto nunca saca la lectura del búfer.
+static uint32_t bytes_rafaga() {
+  return icantidad_bytes_rx_sensor < TAM_TRAMA_SENSOR_RX ? icantidad_bytes_rx_sensor : TAM_TRAMA_SENSOR_RX;
+}
+
+// ilongitud_trama de la tabla (posición del byte de fin); 0 = identificador no aceptado.
+static uint32_t longitud_trama_sensor(uint8_t cid) {
+  switch (cid) {
+    case ID_SBG_EKF_EULER:
+      return 40;
+    case ID_SBG_EKF_NAV:
+      return 80;
+    case ID_SBG_SHIP_MOTION:
+      return 54;
+    default:
+      return 0;
+  }
+}
+
+// Tabla del CRC (polinomio reflejado 0x8408), calculada al compilar: un acceso por byte en vez
+// de ocho desplazamientos, mismo resultado. El escaneo de una ráfaga entera cabe así de sobra
+// en el tiempo que dura el anillo de la UART.
+struct TablaCrc {
+  uint16_t v[256];
+  constexpr TablaCrc() : v() {
+    for (uint16_t n = 0; n < 256; ++n) {
+      uint16_t crc = n;
+      for (uint8_t bit = 0; bit < 8; ++bit) {
+        crc = (crc & 1u) != 0 ? uint16_t((crc >> 1) ^ POLINOMIO_CRC) : uint16_t(crc >> 1);
+      }
+      v[n] = crc;
+    }
+  }
+};
+static constexpr TablaCrc ktabla_crc;
+
+uint16_t calcCRC(const uint8_t* pBuffer, uint16_t bufferSize, uint16_t iposicion_inicio) {
+  uint16_t crc = 0;
+  if (pBuffer == nullptr) return crc;
+  for (uint32_t i = iposicion_inicio; i < bufferSize; ++i) {
+    crc = uint16_t((crc >> 8) ^ ktabla_crc.v[(crc ^ pBuffer[i]) & 0xFFu]);
+  }
+  return crc;
+}
+
+uint32_t ibusqueda_dato_frame(const uint8_t* pctrama, uint8_t cdato, uint8_t cveces_a_encontrar,
+                              uint32_t iposicion_inicio) {
+  const uint32_t ibytes = bytes_rafaga();
+  uint32_t i = iposicion_inicio;
+  if (pctrama == nullptr || cveces_a_encontrar == 0) return i > ibytes ? i : ibytes;
+  uint8_t cencontrados = 0;
+  // El primer byte se mira siempre, aunque ya esté más allá de la ráfaga (nunca del búfer).
+  do {
+    if (i >= TAM_TRAMA_SENSOR_RX) return i;
+    if (pctrama[i] == cdato && ++cencontrados == cveces_a_encontrar) return i;
+    ++i;
+  } while (i < ibytes);
+  return i;
+}
+
+uint32_t busqueda_inicio_trama_sensor(uint32_t iposicion) {
+  const uint32_t ibytes = bytes_rafaga();
+  uint32_t i = iposicion;
+  for (;;) {
+    sodaq_wdt_reset();
+    i = ibusqueda_dato_frame(ctrama_sensor_rx, SINCRONISMO_1, 1, i);
+    if (i >= ibytes) return i;
+    // Un 0xFF en el último byte no empieza trama: su compañero sería de una ráfaga anterior.
+    if (i + 1 >= ibytes) return ibytes;
+    if (ctrama_sensor_rx[i + 1] == SINCRONISMO_2) return i;
+    ++i;
+  }
+}
+
+// CRC de id, clase, longitud y carga contra el guardado (byte bajo primero); un CRC 0 no vale.
+static bool trama_correcta(const uint8_t* ptrama, uint32_t ibytes_trama) {
+  if (ibytes_trama <= 3) return false;
+  uint16_t icrc = calcCRC(ptrama, uint16_t(ibytes_trama - 3), 2);
+  uint16_t iguardado = uint16_t(ptrama[ibytes_trama - 3] | (uint16_t(ptrama[ibytes_trama - 2]) << 8));
+  return icrc == iguardado && icrc != 0;
+}
+
+// Unidades sbgECom recientes alargan registros conocidos (EKF_EULER con 40 bytes de carga): si la
+// longitud que declara la trama es mayor que la de la tabla y su CRC cuadra con ella, la trama
+// vale. Devuelve la posición de su byte de fin respecto al sincronismo, o 0 si no vale.
+static uint32_t longitud_declarada_correcta(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
+  if (iinicio + 5 > iultimo) return 0;
+  uint32_t icarga = uint32_t(ctrama_sensor_rx[iinicio + 4]) | (uint32_t(ctrama_sensor_rx[iinicio + 5]) << 8);
+  if (icarga <= ilongitud_tabla - BYTES_FUERA_CARGA) return 0;
+  uint32_t ilongitud = icarga + BYTES_FUERA_CARGA;
+  if (ilongitud + 1 > MAXIMO_BYTES_TRAMA || iinicio + ilongitud > iultimo) return 0;
+  // Se comprueba en la propia ráfaga: una longitud falsa no toca nada.
+  return trama_correcta(&ctrama_sensor_rx[iinicio], ilongitud + 1) ? ilongitud : 0;
+}
+
+static void entregar_trama(uint32_t iinicio, uint32_t ibytes_trama) {
+  memcpy(cprocesada, &ctrama_sensor_rx[iinicio], ibytes_trama);
+  if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(cprocesada, uint8_t(ibytes_trama));
+}
+
+void procesamos_trama_rx_sensor() {
+  const uint32_t ibytes = bytes_rafaga();
+  if (CTE_MODO_TRANSPARENTE == 1) {
+    Serial.write(ctrama_sensor_rx, ibytes);
+    return;
+  }
+  // Sin bytes no hay último byte: se leerían datos de la ráfaga anterior.
+  if (ibytes == 0) return;
+  const uint32_t iultimo = ibytes - 1;
+  uint32_t iposicion = 0;
+  do {
+    sodaq_wdt_reset();
+    uint32_t iinicio = busqueda_inicio_trama_sensor(iposicion);
+    // Sin identificador dentro de la ráfaga tampoco cabe ninguna trama más.
+    if (iinicio >= ibytes || iinicio + 2 > iultimo) break;
+
+    uint32_t ilongitud_trama = longitud_trama_sensor(ctrama_sensor_rx[iinicio + 2]);
+    if (ilongitud_trama == 0) {
+      iposicion = iinicio + 3;
+      continue;
+    }
+    // Una trama cortada por el final de la ráfaga se copia corta y su CRC no cuadra.
+    uint32_t ifin = iinicio + (ilongitud_trama < iultimo - iinicio ? ilongitud_trama : iultimo - iinicio);
+    uint32_t ibytes_trama = ifin - iinicio + 1;
+    memcpy(cprocesada, &ctrama_sensor_rx[iinicio], ibytes_trama);
+
+    if (trama_correcta(cprocesada, ibytes_trama)) {
+      if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(cprocesada, uint8_t(ibytes_trama));
+      iposicion = ifin;
+      continue;
+    }
+    uint32_t ilongitud_declarada = longitud_declarada_correcta(iinicio, ilongitud_trama, iultimo);
+    if (ilongitud_declarada != 0) {
+      entregar_trama(iinicio, ilongitud_declarada + 1);
+      iposicion = iinicio + ilongitud_declarada;
+    } else {
+      // Se sigue dentro de la trama descartada: una buena que empiece en ella no se pierde.
+      iposicion = iinicio + 3;
+    }
+  } while (iposicion < iultimo);
+}

@@ -1,6 +1,42 @@
-// decodificacion_registros.cpp: decodificación de los registros del sensor y la ventana de tres
-// muestras.
+// decodificacion_registros.cpp: decodificación de los registros del sensor (EKF_EULER, EKF_NAV,
+// SHIP_MOTION), la terna de la muestra en curso y la ventana de tres muestras.
+#include <math.h>
+#include <string.h>
+
+#include "board/placa.h"
+#include "declaraciones.h"
+#include "host/zrx03.h"
+#include "sensor/sensor.h"
+#include "settings/virtual_e2prom.h"
+#include "waves/analisis_olas.h"
+#include "waves/correccion_reloj.h"
 #include "waves/waves.h"
+
+// Posiciones dentro de la carga útil (tras DATA_START).
+#define CARGA_MARCA_TIEMPO 0
+#define CARGA_SHIP_HEAVE 16
+#define CARGA_NAV_VNORTE 4
+#define CARGA_NAV_VESTE 8
+#define CARGA_NAV_ESTADO 68
+#define CARGA_EULER_YAW 12
+#define NAV_BIT_RUMBO 0x00000020u        // bit 5 del estado de la solución
+#define NAV_BIT_ALINEACION 0x08000000u   // bit 27 del estado de la solución
+#define PI_RUMBO 3.14159265359
+
+uint16_t TernaDatos0 = 0;
+int16_t TernaDatos1 = 0;
+float TernaDatos2 = 0.0f;
+float TernaDatos3 = 0.0f;
+int32_t TernaTiempos0 = TIEMPO_NO_RECIBIDO;
+int32_t TernaTiempos1 = TIEMPO_NO_RECIBIDO;
+int32_t TernaTiempos2 = TIEMPO_NO_RECIBIDO;
+int32_t contPtosOlaActual = 0;
+uint8_t mFlagHeading_Pto = 0;
+uint8_t mFlagAlign_Pto = 0;
+uint16_t mFlagHeading = 0;
+uint16_t mFlagAlign = 0;
+int32_t TIEMPO_INI = 0;
+int32_t TIEMPO_FIN = 0;
 
 int32_t TernaDatos_pos1_0 = 0, TernaDatos_pos2_0 = 0, TernaDatos_pos3_0 = 0;
 int32_t TernaDatos_pos1_1 = 0, TernaDatos_pos2_1 = 0, TernaDatos_pos3_1 = 0;
@@ -9,4 +45,290 @@ int16_t TernaDatos_pos1_3 = 0, TernaDatos_pos2_3 = 0, TernaDatos_pos3_3 = 0;
 float TernaDatos_pos1_4 = 0.0f, TernaDatos_pos2_4 = 0.0f, TernaDatos_pos3_4 = 0.0f;
 float TernaDatos_pos1_5 = 0.0f, TernaDatos_pos2_5 = 0.0f, TernaDatos_pos3_5 = 0.0f;
 
-void Inicializar_TernaTiempos() {}
+static_assert(sizeof(float) == 4, "los reales de la trama son IEEE-754 de 32 bits");
+
+// Un punto de la ventana y los globales de cada hueco.
+struct PuntoVentana {
+  int32_t numero;
+  int32_t tiempo;
+  uint16_t rumbo;
+  int16_t elevacion;
+  float vnorte;
+  float veste;
+};
+struct HuecoVentana {
+  int32_t* numero;
+  int32_t* tiempo;
+  uint16_t* rumbo;
+  int16_t* elevacion;
+  float* vnorte;
+  float* veste;
+};
+static const HuecoVentana kHueco1 = {&TernaDatos_pos1_0, &TernaDatos_pos1_1, &TernaDatos_pos1_2,
+                                     &TernaDatos_pos1_3, &TernaDatos_pos1_4, &TernaDatos_pos1_5};
+static const HuecoVentana kHueco2 = {&TernaDatos_pos2_0, &TernaDatos_pos2_1, &TernaDatos_pos2_2,
+                                     &TernaDatos_pos2_3, &TernaDatos_pos2_4, &TernaDatos_pos2_5};
+static const HuecoVentana kHueco3 = {&TernaDatos_pos3_0, &TernaDatos_pos3_1, &TernaDatos_pos3_2,
+                                     &TernaDatos_pos3_3, &TernaDatos_pos3_4, &TernaDatos_pos3_5};
+
+static void poner_punto(const HuecoVentana& h, const PuntoVentana& p) {
+  *h.numero = p.numero;
+  *h.tiempo = p.tiempo;
+  *h.rumbo = p.rumbo;
+  *h.elevacion = p.elevacion;
+  *h.vnorte = p.vnorte;
+  *h.veste = p.veste;
+}
+
+static PuntoVentana tomar_punto(const HuecoVentana& h) {
+  return PuntoVentana{*h.numero, *h.tiempo, *h.rumbo, *h.elevacion, *h.vnorte, *h.veste};
+}
+
+static void traza_punto(const HuecoVentana& h) {
+  Serial1.print(*h.numero);
+  Serial1.print(",");
+  Serial1.print(*h.tiempo);
+  Serial1.print(",");
+  Serial1.print(*h.rumbo);
+  Serial1.print(",");
+  Serial1.print(*h.elevacion);
+  Serial1.print(",");
+  Serial1.print(*h.vnorte, 2);
+  Serial1.print(",");
+  Serial1.print(*h.veste, 2);
+  Serial1.print(",");
+}
+
+// ---- Lectura de campos: little-endian, byte a byte ----
+
+static uint32_t leer_u32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+static float leer_real(const uint8_t* p) {
+  uint32_t bits = leer_u32(p);
+  float f;
+  memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+// El campo de 4 bytes entero dentro de la trama: nunca se leen bytes de una trama anterior.
+static bool campo_en_trama(uint8_t coffset_carga, uint8_t clongitud_trama) {
+  return uint32_t(DATA_START) + coffset_carga + 4u <= clongitud_trama;
+}
+
+static const uint8_t* campo(const uint8_t* trama, uint8_t coffset_carga) {
+  return trama + DATA_START + coffset_carga;
+}
+
+// ---- Conversiones a entero: saturadas, un valor absurdo del sensor no es un comportamiento indefinido ----
+
+// Hacia fuera: techo de un positivo, suelo de un negativo.
+static int16_t elevacion_entera(float fcm) {
+  if (isnan(fcm)) return 0;
+  float r = fcm > 0.0f ? ceilf(fcm) : (fcm < 0.0f ? floorf(fcm) : 0.0f);
+  if (r >= 32767.0f) return 32767;
+  if (r <= -32768.0f) return -32768;
+  return int16_t(r);
+}
+
+// Medio grado se redondea alejándose del cero.
+static uint16_t rumbo_entero(float fgrados) {
+  if (isnan(fgrados)) return 0;
+  double r = fgrados >= 0.0f ? double(fgrados) + 0.5 : double(fgrados) - 0.5;
+  if (r >= 65535.0) return 65535;
+  if (r < 1.0) return 0;
+  return uint16_t(r);
+}
+
+// Distancia entre dos marcas de un contador de 32 bits que da la vuelta.
+static uint32_t distancia_marcas(int32_t a, int32_t b) {
+  int32_t d = int32_t(uint32_t(a) - uint32_t(b));
+  return d < 0 ? 0u - uint32_t(d) : uint32_t(d);
+}
+
+static bool marca_recibida(int32_t marca) { return marca != TIEMPO_NO_RECIBIDO && marca != 0; }
+
+// ---- Decodificadores ----
+
+uint8_t ProcesarTramaShipMotion(const uint8_t* trama, int32_t& TimeStampOut, float& HeaveOut,
+                                uint8_t clongitud_trama) {
+  if (trama == nullptr || !campo_en_trama(CARGA_MARCA_TIEMPO, clongitud_trama)) return 1;
+  TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
+  if (!campo_en_trama(CARGA_SHIP_HEAVE, clongitud_trama)) return 1;
+  HeaveOut = leer_real(campo(trama, CARGA_SHIP_HEAVE)) * 100.0f;
+  return 0;
+}
+
+uint8_t ProcesarTrama_Navegacion_Posicion_Velocidad(const uint8_t* trama, int32_t& TimeStampOut, float& VNorte,
+                                                    float& VEste, uint8_t clongitud_trama) {
+  if (trama == nullptr || !campo_en_trama(CARGA_MARCA_TIEMPO, clongitud_trama)) return 1;
+  TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
+  if (!campo_en_trama(CARGA_NAV_VNORTE, clongitud_trama)) return 1;
+  VNorte = leer_real(campo(trama, CARGA_NAV_VNORTE));
+  if (!campo_en_trama(CARGA_NAV_VESTE, clongitud_trama)) return 1;
+  VEste = leer_real(campo(trama, CARGA_NAV_VESTE));
+  if (!campo_en_trama(CARGA_NAV_ESTADO, clongitud_trama)) return 1;
+  uint32_t estado = leer_u32(campo(trama, CARGA_NAV_ESTADO));
+
+  // Los indicadores sólo cuentan dentro de una ola ya empezada.
+  if (vIniOla_0 >= 0) {
+    mFlagHeading_Pto = 0;
+    mFlagAlign_Pto = 0;
+    if ((estado & NAV_BIT_RUMBO) != 0) {
+      mFlagHeading_Pto = 1;
+      mFlagHeading++;
+    }
+    if ((estado & NAV_BIT_ALINEACION) != 0) {
+      mFlagAlign_Pto = 1;
+      mFlagAlign++;
+    }
+  }
+  return 0;
+}
+
+uint8_t ProcesarTrama_AngulosEuler(const uint8_t* trama, int32_t& TimeStampOut, float& Yawout,
+                                   uint8_t clongitud_trama) {
+  if (trama == nullptr) return 1;
+  if (campo_en_trama(CARGA_MARCA_TIEMPO, clongitud_trama)) {
+    TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
+  }
+  if (!campo_en_trama(CARGA_EULER_YAW, clongitud_trama)) return 1;
+  double grados = double(leer_real(campo(trama, CARGA_EULER_YAW))) / PI_RUMBO * 180.0;
+  Yawout = float(grados);
+  if (Yawout < 0.0f) Yawout += 360.0f;
+  return 0;
+}
+
+// ---- Terna y ventana ----
+
+void Inicializar_TernaTiempos() {
+  TernaTiempos0 = TIEMPO_NO_RECIBIDO;
+  TernaTiempos1 = TIEMPO_NO_RECIBIDO;
+  TernaTiempos2 = TIEMPO_NO_RECIBIDO;
+}
+
+static void atender_ship_motion(const uint8_t* trama, uint8_t clongitud_trama) {
+  int32_t marca = 0;
+  float elevacion = 0.0f;
+  uint8_t cerror = ProcesarTramaShipMotion(trama, marca, elevacion, clongitud_trama);
+  if (CTE_USO_APP_ZRX03 != 0) {
+    Serial.print("#PTO,");
+    Serial.print(elevacion, 2);
+  }
+  if (cdebug_sensor != 0) {
+    Serial1.print("auxHeave=");
+    Serial1.print(elevacion, 2);
+    Serial1.print(", Round=");
+  }
+  if (cerror == 0) {
+    TernaTiempos1 = marca;
+    TernaDatos1 = elevacion_entera(elevacion);
+  }
+  if (cdebug_sensor != 0) {
+    Serial1.println(TernaDatos1);
+    Serial1.print(",");
+  }
+}
+
+static void atender_navegacion(const uint8_t* trama, uint8_t clongitud_trama) {
+  int32_t marca = 0;
+  float vnorte = 0.0f;
+  float veste = 0.0f;
+  if (ProcesarTrama_Navegacion_Posicion_Velocidad(trama, marca, vnorte, veste, clongitud_trama) != 0) return;
+  // De varias navegaciones antes de completar la muestra queda la más cercana al SHIP_MOTION.
+  if (!marca_recibida(TernaTiempos2) ||
+      distancia_marcas(marca, TernaTiempos1) < distancia_marcas(TernaTiempos1, TernaTiempos2)) {
+    TernaTiempos2 = marca;
+    TernaDatos2 = vnorte;
+    TernaDatos3 = veste;
+  }
+}
+
+static void atender_euler(const uint8_t* trama, uint8_t clongitud_trama) {
+  int32_t marca = 0;
+  float rumbo = 0.0f;
+  if (ProcesarTrama_AngulosEuler(trama, marca, rumbo, clongitud_trama) == 0) {
+    TernaTiempos0 = marca;
+    TernaDatos0 = rumbo_entero(rumbo);
+  }
+  if (CTE_USO_APP_ZRX03 != 0) {
+    Serial.print(",");
+    Serial.println(TernaDatos0);
+  }
+}
+
+// Mete la muestra n en la ventana; true cuando la ventana queda llena y hay que procesarla.
+static bool insertar_en_ventana(int32_t n) {
+  PuntoVentana nuevo = {n, TernaTiempos2, TernaDatos0, TernaDatos1, TernaDatos2, TernaDatos3};
+  if (TernaDatos_pos1_0 == 0) {
+    poner_punto(kHueco1, nuevo);
+    return false;
+  }
+  if (TernaDatos_pos2_0 == 0) {
+    poner_punto(kHueco2, nuevo);
+    return false;
+  }
+  if (TernaDatos_pos3_0 != 0) {
+    poner_punto(kHueco1, tomar_punto(kHueco2));
+    poner_punto(kHueco2, tomar_punto(kHueco3));
+    // Primera muestra de un intervalo nuevo: la ventana se renumera desde 0.
+    if (nuevo.numero == 1) {
+      TernaDatos_pos1_0 = 0;
+      TernaDatos_pos2_0 = 1;
+      nuevo.numero = 2;
+      contPtosOlaActual = 2;
+    }
+  }
+  poner_punto(kHueco3, nuevo);
+  return true;
+}
+
+void ProcesarTramaBinaria(const uint8_t* trama, uint8_t clongitud_trama) {
+  if (trama == nullptr || clongitud_trama < 4) return;
+  if (trama[3] == 0) {
+    switch (trama[2]) {
+      case ID_SBG_SHIP_MOTION:
+        atender_ship_motion(trama, clongitud_trama);
+        break;
+      case ID_SBG_EKF_NAV:
+        atender_navegacion(trama, clongitud_trama);
+        break;
+      case ID_SBG_EKF_EULER:
+        atender_euler(trama, clongitud_trama);
+        break;
+      default:
+        break;
+    }
+  }
+
+  if (!marca_recibida(TernaTiempos0) || !marca_recibida(TernaTiempos1) || !marca_recibida(TernaTiempos2)) return;
+
+  if (CTE_AJUSTE_RELOJ == 1) Correccion_Reloj_porWaves();
+
+  contPtosOlaActual++;
+  int32_t n = contPtosOlaActual;
+  // Una muestra toda a cero se descarta (su número queda gastado).
+  bool toda_cero = TernaDatos0 == 0 && TernaDatos1 == 0 && TernaDatos2 == 0.0f && TernaDatos3 == 0.0f;
+  if (!toda_cero && insertar_en_ventana(n)) {
+    if (cdebug_sensor != 0) {
+      traza_punto(kHueco1);
+      traza_punto(kHueco2);
+      traza_punto(kHueco3);
+    }
+    if (TENGO_HORA_VALIDA == 0) {
+      if (TIEMPO_INI == 0) {
+        Serial1.println("==> NO HAY HORA VALIDA.");
+        TIEMPO_INI = TernaTiempos2;
+      } else {
+        TIEMPO_FIN = TernaTiempos2;
+      }
+    } else {
+      TIEMPO_INI = 0;
+      TIEMPO_FIN = 0;
+    }
+    Guardar_Datos_Procesados_RAW();
+    ProcesarTernaDatos();
+  }
+  Inicializar_TernaTiempos();
+}

@@ -1,5 +1,5 @@
 // inicializar.cpp: estado de arranque del análisis de olas y la interpretación del intervalo.
-#include "waves/waves.h"
+#include "waves/analisis_olas.h"
 
 #include "board/placa.h"
 #include "settings/virtual_e2prom.h"
@@ -37,6 +37,9 @@ void Inicializar() {
   TernaDatos_pos2_0 = 0;
   TernaDatos_pos3_0 = 0;
   TENGO_HORA_VALIDA = 0;
+  // Sin inicio ni fin de intervalo: la primera muestra con hora válida los fija.
+  HHini = MMini = SSini = 0;
+  HHfin = MMfin = SSfin = 0;
 
   Serial1.println();
   Serial1.print("choras_sincronizacion_gps=");

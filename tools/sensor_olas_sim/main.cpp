@@ -1,6 +1,9 @@
 // sensor_olas_sim: runs the wave-sensor firmware on a simulated board in virtual time.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include "sensor_olas_sim/options.h"
 #include "sensor_olas_sim/run.h"
@@ -18,6 +21,28 @@ int main(int argc, char** argv) {
   app.add_option("--starve-watchdog", starve, "fault: from this virtual time on, watchdog restarts are lost");
   app.add_option("--firmware", o.firmware_image, "firmware image (shared library) to run");
   app.add_flag("--quiet", o.quiet, "no progress and no summary on the terminal");
+
+  // The world around the motion sensor.
+  std::string sea, seed, rate, drift, corrupt, missing, order;
+  std::vector<std::string> silences;
+  bool no_sensor = false;
+  auto* sea_opt = app.add_option("--sea", sea, "the sea: hs=2,tp=9,dir=270,spread=25,gamma=3.3 (any subset) or calm");
+  app.add_option("--seed", seed, "seed of the world's randomness (sea, sensor clock, faults); default 1");
+  auto* rate_opt = app.add_option("--rate", rate, "motion unit samples per second, 1..50; default 10");
+  auto* drift_opt = app.add_option("--drift", drift, "buoy drift SPEED,DIR: m/s and degrees toward; default 0.2,90");
+  auto* euler40 = app.add_flag("--euler40", o.motion_unit.euler40, "the unit sends the 40-byte EKF_EULER of 5.x firmware");
+  auto* order_opt = app.add_option("--sensor-order", order, "order of the logs in a burst; default euler,nav,ship");
+  auto* capture = app.add_option("--capture-sensor", o.motion_unit.capture_path, "save every byte the unit sends to FILE");
+  auto* replay = app.add_option("--replay-sensor", o.motion_unit.replay_path,
+                                "replay a recorded sbgECom stream (paced by its time stamps) instead of the sea");
+  auto* corrupt_opt = app.add_option("--sensor-corrupt", corrupt, "fault: probability that a sent byte is corrupted");
+  auto* missing_opt = app.add_option("--sensor-missing", missing,
+                                     "fault: LOG[:P],... logs (euler, nav, ship) left out with probability P (default 1)");
+  auto* silence_opt = app.add_option("--sensor-silence", silences, "fault: FROM+DURATION of silence (e.g. 5m+30s); repeatable");
+  app.add_flag("--no-sensor", no_sensor, "no motion unit on Serial2")
+      ->excludes(sea_opt)->excludes(rate_opt)->excludes(drift_opt)->excludes(euler40)->excludes(order_opt)
+      ->excludes(capture)->excludes(replay)->excludes(corrupt_opt)->excludes(missing_opt)->excludes(silence_opt);
+  replay->excludes(sea_opt)->excludes(rate_opt)->excludes(drift_opt)->excludes(euler40)->excludes(order_opt);
   try {
     app.parse(argc, argv);
     auto named = [](const char* option, auto parse) {
@@ -31,6 +56,25 @@ int main(int argc, char** argv) {
     o.start_utc = named("--start", [&] { return olas::parse_utc(start); });
     if (!starve.empty())
       o.starve_watchdog_s = named("--starve-watchdog", [&] { return olas::parse_duration(starve); });
+
+    o.sensor = !no_sensor;
+    if (!seed.empty()) o.seed = named("--seed", [&] { return olas::parse_seed(seed); });
+    if (!sea.empty()) o.sea = named("--sea", [&] { return olas::parse_sea(sea, o.sea); });
+    if (!drift.empty()) named("--drift", [&] { olas::parse_drift(drift, o.sea); return 0; });
+    if (!rate.empty()) o.motion_unit.rate_hz = named("--rate", [&] { return olas::parse_rate(rate); });
+    if (!order.empty()) o.motion_unit.order = named("--sensor-order", [&] { return olas::parse_log_order(order); });
+    if (!corrupt.empty())
+      o.motion_unit.corrupt_probability = named("--sensor-corrupt", [&] { return olas::parse_probability(corrupt); });
+    if (!missing.empty())
+      o.motion_unit.missing_probability = named("--sensor-missing", [&] { return olas::parse_missing(missing); });
+    for (const auto& s : silences)
+      o.motion_unit.silences.push_back(named("--sensor-silence", [&] { return olas::parse_silence(s); }));
+    const auto& replay_path = o.motion_unit.replay_path;
+    if (!replay_path.empty() && (!std::filesystem::is_regular_file(replay_path) || !std::ifstream(replay_path, std::ios::binary)))
+      throw olas::OptionError("--replay-sensor: cannot read '" + replay_path + "'");
+    const auto& capture_path = o.motion_unit.capture_path;
+    if (!capture_path.empty() && !std::ofstream(capture_path, std::ios::binary | std::ios::app))
+      throw olas::OptionError("--capture-sensor: cannot write '" + capture_path + "'");
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -55,6 +99,18 @@ int main(int argc, char** argv) {
     std::printf("Simulated %.0f s in %.2f s of wall time (%.0fx real time); %zu reset(s).\n",
                 s["virtual_s"].get<double>(), s["wall_s"].get<double>(), s["speed"].get<double>(),
                 s["resets"].size());
+    if (s["motion_unit"].is_object()) {
+      const auto& m = s["motion_unit"];
+      std::printf("Motion unit (%s): %llu samples, %llu frames, %llu bytes corrupted.\n",
+                  m["source"].get<std::string>().c_str(), m["samples"].get<unsigned long long>(),
+                  m["frames"].get<unsigned long long>(), m["bytes_corrupted"].get<unsigned long long>());
+    }
+    if (s["sea"].is_object()) {
+      const auto& t = s["sea"];
+      std::printf("Sea: Hm0 %.2f m, Tp %.1f s, Tz %.1f s, from %.0f deg, spread %.0f deg.\n", t["hm0_m"].get<double>(),
+                  t["tp_s"].get<double>(), t["tz_s"].get<double>(), t["mean_dir_deg"].get<double>(),
+                  t["spread_deg"].get<double>());
+    }
     for (const auto& rs : s["resets"])
       std::printf("  reset at %.3f s: %s\n", rs["t"].get<double>(), rs["cause"].get<std::string>().c_str());
     std::printf("Outputs in %s/: console.log host.log flash.bin summary.json\n", o.out_dir.c_str());

@@ -1,12 +1,18 @@
 #include "sensor_olas_sim/options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace olas {
 
-double parse_duration(const std::string& text) {
+namespace {
+
+// A duration of 0 or more.
+double parse_span(const std::string& text) {
   size_t used = 0;
   double v = 0;
   try {
@@ -21,8 +27,55 @@ double parse_duration(const std::string& text) {
   else if (unit == "h") scale = 3600;
   else if (unit == "d") scale = 86400;
   else throw OptionError("not a duration: '" + text + "' (use 90s, 20m, 3h or 2d)");
-  if (!std::isfinite(v) || v <= 0) throw OptionError("duration must be positive: '" + text + "'");
+  if (!std::isfinite(v) || v < 0) throw OptionError("duration must not be negative: '" + text + "'");
   return v * scale;
+}
+
+// A whole-string decimal number within [lo, hi]; `what` names it in the error.
+double parse_number(const std::string& text, double lo, double hi, const std::string& what) {
+  size_t used = 0;
+  double v = 0;
+  bool ok = !text.empty() && !std::isspace(static_cast<unsigned char>(text[0]));
+  if (ok) {
+    try {
+      v = std::stod(text, &used);
+    } catch (const std::exception&) {
+      ok = false;
+    }
+  }
+  if (!ok || used != text.size() || !std::isfinite(v))
+    throw OptionError(what + " is not a number: '" + text + "'");
+  if (v < lo || v > hi) {
+    char range[64];
+    std::snprintf(range, sizeof range, " (%g..%g)", lo, hi);
+    throw OptionError(what + " out of range: '" + text + "'" + range);
+  }
+  return v;
+}
+
+std::vector<std::string> split(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (;;) {
+    size_t at = text.find(sep, from);
+    parts.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+    if (at == std::string::npos) return parts;
+    from = at + 1;
+  }
+}
+
+sim::sbg::LogId log_named(const std::string& name) {
+  for (auto id : sim::MotionUnitConfig::kLogs)
+    if (name == log_name(id)) return id;
+  throw OptionError("unknown log '" + name + "' (use euler, nav or ship)");
+}
+
+}  // namespace
+
+double parse_duration(const std::string& text) {
+  double v = parse_span(text);
+  if (v <= 0) throw OptionError("duration must be positive: '" + text + "'");
+  return v;
 }
 
 int64_t parse_utc(const std::string& text) {
@@ -56,6 +109,91 @@ std::string format_utc(int64_t unix_s) {
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return buf;
+}
+
+const char* log_name(sim::sbg::LogId id) {
+  switch (id) {
+    case sim::sbg::LogId::EkfEuler: return "euler";
+    case sim::sbg::LogId::EkfNav: return "nav";
+    case sim::sbg::LogId::ShipMotion: return "ship";
+  }
+  return "?";
+}
+
+sim::SeaConfig parse_sea(const std::string& text, sim::SeaConfig sea) {
+  if (text == "calm") {
+    sea.hs_m = 0;
+    return sea;
+  }
+  for (const std::string& item : split(text, ',')) {
+    size_t eq = item.find('=');
+    if (eq == std::string::npos)
+      throw OptionError("expected KEY=VALUE, got '" + item + "' (keys hs, tp, dir, spread, gamma; or calm)");
+    std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+    if (key == "hs") sea.hs_m = parse_number(value, 0, 30, "hs");
+    else if (key == "tp") sea.tp_s = parse_number(value, 1, 30, "tp");
+    else if (key == "dir") sea.dir_from_deg = parse_number(value, 0, 360, "dir");
+    else if (key == "spread") sea.spread_deg = parse_number(value, 0, sim::Sea::kMaxSpreadDeg, "spread");
+    else if (key == "gamma") sea.gamma = parse_number(value, 1, 20, "gamma");
+    else throw OptionError("unknown key '" + key + "' (keys hs, tp, dir, spread, gamma; or calm)");
+  }
+  return sea;
+}
+
+uint64_t parse_seed(const std::string& text) {
+  bool digits = !text.empty() && text.size() <= 20 &&
+                std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  try {
+    if (digits) return std::stoull(text);
+  } catch (const std::exception&) {
+  }
+  throw OptionError("not a seed (a whole number 0..2^64-1): '" + text + "'");
+}
+
+double parse_rate(const std::string& text) {
+  double v = parse_number(text, 1, sim::MotionUnitConfig::kMaxRateHz, "rate");
+  if (v != std::floor(v)) throw OptionError("rate must be a whole number of samples/s: '" + text + "'");
+  return v;
+}
+
+void parse_drift(const std::string& text, sim::SeaConfig& sea) {
+  auto parts = split(text, ',');
+  if (parts.size() != 2) throw OptionError("expected SPEED,DIR (m/s, degrees toward), got '" + text + "'");
+  sea.drift_mps = parse_number(parts[0], 0, 5, "drift speed");
+  sea.drift_toward_deg = parse_number(parts[1], 0, 360, "drift direction");
+}
+
+double parse_probability(const std::string& text) { return parse_number(text, 0, 1, "probability"); }
+
+std::array<double, 3> parse_missing(const std::string& text) {
+  std::array<double, 3> p = {0, 0, 0};
+  for (const std::string& item : split(text, ',')) {
+    size_t colon = item.find(':');
+    sim::sbg::LogId id = log_named(item.substr(0, colon));
+    p[size_t(sim::MotionUnitConfig::log_index(id))] =
+        colon == std::string::npos ? 1.0 : parse_probability(item.substr(colon + 1));
+  }
+  return p;
+}
+
+sim::MotionUnitConfig::Silence parse_silence(const std::string& text) {
+  size_t plus = text.find('+');
+  if (plus == std::string::npos) throw OptionError("expected FROM+DURATION (e.g. 5m+30s), got '" + text + "'");
+  double from = parse_span(text.substr(0, plus));
+  double duration = parse_duration(text.substr(plus + 1));
+  return {from, duration};
+}
+
+std::array<sim::sbg::LogId, 3> parse_log_order(const std::string& text) {
+  auto parts = split(text, ',');
+  if (parts.size() != 3) throw OptionError("expected the three logs in order (e.g. euler,nav,ship), got '" + text + "'");
+  std::array<sim::sbg::LogId, 3> order{};
+  for (size_t i = 0; i < 3; ++i) {
+    order[i] = log_named(parts[i]);
+    if (std::count(order.begin(), order.begin() + std::ptrdiff_t(i), order[i]))
+      throw OptionError("log '" + parts[i] + "' named twice in '" + text + "'");
+  }
+  return order;
 }
 
 }  // namespace olas

@@ -1,10 +1,14 @@
 // Options of a simulation run, and the parsers for their text forms.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "sim/world/motion_unit.h"
+#include "sim/world/sea.h"
 
 namespace olas {
 
@@ -17,6 +21,12 @@ struct RunOptions {
   std::optional<double> starve_watchdog_s;  // fault: watchdog restarts ignored from then on
   std::string firmware_image;       // empty = the one built with this program
   bool quiet = false;
+
+  // The world around the motion sensor. The seed is copied into the sea and the unit.
+  uint64_t seed = 1;
+  bool sensor = true;               // motion unit attached to Serial2
+  sim::SeaConfig sea;
+  sim::MotionUnitConfig motion_unit;
 };
 
 // A bad option value: the message names the option and the value.
@@ -29,6 +39,24 @@ double parse_duration(const std::string& text);
 // ISO 8601 UTC: 2026-12-07T14:20:00Z (the Z, and the seconds, may be left out).
 int64_t parse_utc(const std::string& text);
 std::string format_utc(int64_t unix_s);
+
+// "hs=2,tp=8,dir=270,spread=25,gamma=3.3" (any subset, applied over `sea`) or "calm" (Hs 0).
+sim::SeaConfig parse_sea(const std::string& text, sim::SeaConfig sea);
+// A non-negative integer.
+uint64_t parse_seed(const std::string& text);
+// Whole samples per second, 1..50.
+double parse_rate(const std::string& text);
+// "SPEED,DIR": m/s (0..5) and the direction it drifts toward (degrees, 0..360).
+void parse_drift(const std::string& text, sim::SeaConfig& sea);
+// A probability 0..1.
+double parse_probability(const std::string& text);
+// "LOG[:P][,LOG[:P]...]" with LOG euler, nav or ship; P defaults to 1 (always missing).
+std::array<double, 3> parse_missing(const std::string& text);
+// "FROM+DURATION", both as durations ("5m+30s"); FROM may be 0.
+sim::MotionUnitConfig::Silence parse_silence(const std::string& text);
+// The three logs in the order the unit sends them: "euler,nav,ship" or any permutation.
+std::array<sim::sbg::LogId, 3> parse_log_order(const std::string& text);
+const char* log_name(sim::sbg::LogId id);
 
 constexpr const char* kDefaultStart = "2026-12-07T14:20:00Z";
 

@@ -7,10 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 
 #include "sim/board.h"
 #include "sim/machine.h"
+#include "sim/world/motion_unit.h"
 #include "sim/world/recorder.h"
+#include "sim/world/sea.h"
 
 namespace olas {
 namespace fs = std::filesystem;
@@ -54,6 +58,22 @@ RunResult run_simulation(const RunOptions& o) {
   if (o.jumper) board.set_external(28, 0);
   if (o.starve_watchdog_s) board.starve_watchdog_from(board.cycles_for(*o.starve_watchdog_s));
 
+  // The sea exists for the unit to ride: not without a unit, nor when it replays a recording.
+  const bool replay = o.sensor && !o.motion_unit.replay_path.empty();
+  std::optional<sim::Sea> sea;
+  if (o.sensor && !replay) {
+    sim::SeaConfig sea_cfg = o.sea;
+    sea_cfg.seed = o.seed;
+    sea.emplace(sea_cfg);
+  }
+  std::unique_ptr<sim::MotionUnit> unit;
+  if (o.sensor) {
+    sim::MotionUnitConfig unit_cfg = o.motion_unit;
+    unit_cfg.seed = o.seed;
+    unit = std::make_unique<sim::MotionUnit>(board, sea ? &*sea : nullptr, unit_cfg);
+    unit->start();
+  }
+
   sim::Machine machine(board, firmware_image(o));
   const sim::Cycles end = board.cycles_for(o.duration_s);
   const sim::Cycles step = board.cycles_for(60.0);
@@ -79,6 +99,7 @@ RunResult run_simulation(const RunOptions& o) {
   double virt = board.seconds(board.now());
   console.flush();
   host.flush();
+  if (unit) unit->flush_capture();
   board.save_flash();
 
   nlohmann::json s;
@@ -86,7 +107,24 @@ RunResult run_simulation(const RunOptions& o) {
   s["options"] = {{"duration_s", o.duration_s},
                   {"start", format_utc(o.start_utc)},
                   {"clock_ppm", o.clock_ppm},
-                  {"jumper", o.jumper}};
+                  {"jumper", o.jumper},
+                  {"seed", o.seed},
+                  {"sensor", o.sensor}};
+  if (o.sensor) {
+    const auto& m = o.motion_unit;
+    auto& so = s["options"];
+    if (replay) so["replay_sensor"] = m.replay_path;
+    else so["rate"] = m.rate_hz;
+    so["euler40"] = m.euler40;
+    so["sensor_order"] = nlohmann::json::array();
+    for (auto id : m.order) so["sensor_order"].push_back(log_name(id));
+    if (!m.capture_path.empty()) so["capture_sensor"] = m.capture_path;
+    so["sensor_corrupt"] = m.corrupt_probability;
+    for (auto id : sim::MotionUnitConfig::kLogs)
+      so["sensor_missing"][log_name(id)] = m.missing_probability[size_t(sim::MotionUnitConfig::log_index(id))];
+    so["sensor_silence"] = nlohmann::json::array();
+    for (const auto& q : m.silences) so["sensor_silence"].push_back({{"from_s", q.from_s}, {"duration_s", q.duration_s}});
+  }
   s["virtual_s"] = virt;
   s["wall_s"] = wall;
   s["speed"] = wall > 0 ? virt / wall : 0.0;
@@ -97,6 +135,31 @@ RunResult run_simulation(const RunOptions& o) {
   for (int p = 0; p < sim::kPorts; ++p) {
     s["dropped"][kPortNames[p]] = board.stats(p).dropped;
     s["framing_errors"][kPortNames[p]] = board.stats(p).framing_errors;
+  }
+  s["motion_unit"] = nullptr;
+  if (unit) {
+    const auto& st = unit->stats();
+    s["motion_unit"] = {{"source", replay ? "replay" : "sea"},
+                        {"samples", st.samples},
+                        {"frames", st.frames},
+                        {"bytes", st.bytes},
+                        {"bytes_corrupted", st.bytes_corrupted},
+                        {"logs_missing", st.logs_missing},
+                        {"samples_silenced", st.samples_silenced}};
+  }
+  s["sea"] = nullptr;
+  if (sea) {
+    const auto& t = sea->truth();
+    const auto& c = sea->config();
+    s["sea"] = {{"hm0_m", t.hm0_m},
+                {"tp_s", t.tp_s},
+                {"tz_s", t.tz_s},
+                {"mean_dir_deg", t.mean_dir_deg},
+                {"spread_deg", t.spread_deg},
+                {"spreading_s", t.spreading_s},
+                {"gamma", c.gamma},
+                {"components", c.components},
+                {"drift", {{"speed_mps", c.drift_mps}, {"toward_deg", c.drift_toward_deg}}}};
   }
   if (!error.empty()) s["error"] = error;
   std::ofstream((out / "summary.json").string()) << s.dump(2) << "\n";

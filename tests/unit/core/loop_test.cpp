@@ -9,6 +9,7 @@
 #include "gps/modulo_gps.h"
 #include "host/zrx03.h"
 #include "sensor/sensor.h"
+#include "settings/virtual_e2prom.h"
 #include "unit/core/firmware_ram.h"
 #include "waves/waves.h"
 
@@ -23,6 +24,9 @@ class LoopTest : public FirmwareFixture {
   void SetUp() override {
     board.attach(2, &sensor);
     setup();
+    // these tests look at the burst rules alone: no GPS time wanted, no card logging
+    cpeticion_nueva_hora = 0;
+    CTE_PERMITIR_ESCRITURA_SD = 0;
     run_ms(50);
     console.text.clear();
     host.text.clear();
@@ -149,6 +153,7 @@ TEST_F(LoopTest, WaitingAnswerIsSentAndHostInputWaitsForTheNextPass) {
   EXPECT_EQ(cgps_configurado, 0);
   EXPECT_EQ(cestado_gps, 1);
 
+  cpeticion_nueva_hora = 0;  // keep the GPS configuration out of the next pass
   loop();
   EXPECT_EQ(HostFrame(), "$ZRX03,2*41\r\n");
 }

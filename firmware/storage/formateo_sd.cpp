@@ -1,0 +1,367 @@
+// formateo_sd.cpp: borrado rápido y formateo FAT16/FAT32 de la tarjeta en bruto. La traza va por
+// cout; un error detiene el equipo hasta que el watchdog lo reinicia.
+#include "storage/formateo_sd.h"
+
+#include <string.h>
+
+#include "board/placa.h"
+#include "core/reloj.h"
+#include "storage/gestion_sd.h"
+
+SdSpiCard card;
+const uint8_t chipSelect = 59;
+uint8_t CTE_BORRAR_SD = 0;
+uint32_t cardSizeBlocks = 0;
+uint32_t cardCapacityMB = 0;
+uint8_t sectorsPerCluster = 0;
+uint8_t sectorsPerTrack = 0;
+uint8_t numberOfHeads = 0;
+uint32_t relSector = 0;
+uint32_t partSize = 0;
+uint8_t partType = 0;
+uint32_t dataStart = 0;
+uint32_t fatStart = 0;
+uint32_t fatSize = 0;
+uint16_t reservedSectors = 0;
+uint8_t cache[SD_BLOCK_SIZE];
+const char noName[TAM_ETIQUETA_VOLUMEN + 1] = "NO NAME    ";
+const char fat16str[TAM_NOMBRE_TIPO_FAT + 1] = "FAT16   ";
+const char fat32str[TAM_NOMBRE_TIPO_FAT + 1] = "FAT32   ";
+
+static_assert(sizeof(cardSizeBlocks) == 4 && sizeof(relSector) == 4 && sizeof(reservedSectors) == 2,
+              "anchos de los campos del disco");
+
+#define SEGUNDOS_BORRADO 44
+#define SEGUNDOS_FORMATEO 120
+#define BLOQUES_POR_BORRADO 262144u   // bloques de cada orden de borrado
+#define BORRADOS_POR_LINEA 32
+#define BLOQUES_ALINEACION_FAT16 128u  // bloques de borrado de una tarjeta estándar
+#define BLOQUES_ALINEACION_FAT32 8192u  // 4 MB: unidad de asignación de una SDHC
+#define ENTRADAS_RAIZ_FAT16 512u
+#define BLOQUES_RAIZ_FAT16 32u
+#define CLUSTERS_MINIMOS_FAT16 4085u
+#define CLUSTERS_MAXIMOS_FAT16 65524u
+#define CLUSTERS_MINIMOS_FAT32 65525u
+#define BLOQUES_MAXIMOS_TIPO_0B 16450560u  // fin de partición que aún alcanza la geometría CHS
+#define CILINDRO_MAXIMO_CHS 1023u
+#define OFFSET_PARTICION_MBR 446u
+#define MEDIO_DISCO_FIJO 0xF8u
+
+// ---- Campos little-endian del disco, byte a byte ----
+static void st16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+static void st32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// ---- Errores ----
+static void sdErrorHalt() {
+  if (card.errorCode() != 0) {
+    cout << "SD error: " << hex << int(card.errorCode()) << ',' << card.errorData() << dec << endl;
+  }
+  cout.flush();
+  for (;;) hal_halt();  // el watchdog reinicia el equipo unos 4 s después
+}
+
+static void sdError(const char* pcmensaje) {
+  cout << "error: " << pcmensaje << endl;
+  sdErrorHalt();
+}
+
+// ---- Bloques ----
+static void clearCache(bool addSignature) {
+  memset(cache, 0, sizeof cache);
+  if (addSignature) {
+    cache[510] = 0x55;
+    cache[511] = 0xAA;
+  }
+}
+
+static bool writeCache(uint32_t block) { return card.writeBlock(block, cache); }
+
+// Ceros en count bloques desde first, en una sola escritura de varios bloques.
+static void clearFatDir(uint32_t first, uint32_t count) {
+  clearCache(false);
+  if (!card.writeStart(first, count)) sdError("Clear FAT/DIR writeStart failed");
+  ctimeout_salir_bucle = SEGUNDOS_FORMATEO;
+  for (uint32_t i = 0; i < count; i++) {
+    if (ctimeout_salir_bucle == 0) break;
+    sodaq_wdt_reset();
+    if ((i & 0xFFu) == 0) cout << '.';
+    if (!card.writeData(cache)) sdError("Clear FAT/DIR writeData failed");
+  }
+  cout << endl;
+  // También al agotarse el tiempo: una escritura múltiple sin cerrar deja la tarjeta sin atender
+  // a las órdenes siguientes.
+  if (!card.writeStop()) sdError("Clear FAT/DIR writeStop failed");
+}
+
+// ---- Geometría CHS del MBR ----
+static uint16_t lbnToCylinder(uint32_t lbn) {
+  return uint16_t(lbn / (uint32_t(numberOfHeads) * sectorsPerTrack));
+}
+static uint8_t lbnToHead(uint32_t lbn) {
+  return uint8_t((lbn % (uint32_t(numberOfHeads) * sectorsPerTrack)) / sectorsPerTrack);
+}
+static uint8_t lbnToSector(uint32_t lbn) { return uint8_t(lbn % sectorsPerTrack + 1); }
+
+static uint32_t volSerialNumber() { return (cardSizeBlocks << 8) + micros(); }
+
+static void initSizes() {
+  if (cardCapacityMB <= 6) {
+    sdError("Card is too small.");
+  } else if (cardCapacityMB <= 16) {
+    sectorsPerCluster = 2;
+    numberOfHeads = 2;
+  } else if (cardCapacityMB <= 32) {
+    sectorsPerCluster = 4;
+    numberOfHeads = 4;
+  } else if (cardCapacityMB <= 64) {
+    sectorsPerCluster = 8;
+    numberOfHeads = 8;
+  } else if (cardCapacityMB <= 128) {
+    sectorsPerCluster = 16;
+    numberOfHeads = 8;
+  } else if (cardCapacityMB <= 504) {
+    sectorsPerCluster = 32;
+    numberOfHeads = 16;
+  } else if (cardCapacityMB <= 1008) {
+    sectorsPerCluster = 32;
+    numberOfHeads = 32;
+  } else if (cardCapacityMB <= 1024) {
+    sectorsPerCluster = 32;
+    numberOfHeads = 64;
+  } else if (cardCapacityMB <= 2016) {
+    sectorsPerCluster = 64;
+    numberOfHeads = 64;
+  } else if (cardCapacityMB <= 4032) {
+    sectorsPerCluster = 64;
+    numberOfHeads = 128;
+  } else if (cardCapacityMB <= 32768) {
+    sectorsPerCluster = 64;
+    numberOfHeads = 255;
+  } else {
+    sectorsPerCluster = 128;
+    numberOfHeads = 255;
+  }
+  sectorsPerTrack = cardCapacityMB <= 256 ? 32 : 63;
+  cout << "Blocks/Cluster: " << int(sectorsPerCluster) << endl;
+}
+
+// Inicio o fin de la partición en CHS (cabeza, sector con los 2 bits altos del cilindro, cilindro).
+static void escribir_chs(uint8_t* p, uint32_t lbn) {
+  uint16_t icilindro = lbnToCylinder(lbn);
+  p[0] = lbnToHead(lbn);
+  p[1] = uint8_t(((icilindro >> 2) & 0xC0u) | lbnToSector(lbn));
+  p[2] = uint8_t(icilindro);
+}
+
+static void writeMbr() {
+  clearCache(true);
+  uint8_t* p = &cache[OFFSET_PARTICION_MBR];
+  p[0] = 0;  // no arrancable
+  if (lbnToCylinder(relSector) > CILINDRO_MAXIMO_CHS) sdError("MBR CHS");
+  escribir_chs(p + 1, relSector);
+  p[4] = partType;
+  uint32_t ifin = relSector + partSize - 1;
+  if (lbnToCylinder(ifin) <= CILINDRO_MAXIMO_CHS) {
+    escribir_chs(p + 5, ifin);
+  } else {
+    p[5] = 0xFE;
+    p[6] = 0xFF;
+    p[7] = 0xFF;
+  }
+  st32(p + 8, relSector);
+  st32(p + 12, partSize);
+  if (!writeCache(0)) sdError("write MBR");
+}
+
+// Los campos comunes del sector de arranque (hasta el total de 32 bits) en cache.
+static void sector_arranque_comun(uint16_t ientradas_raiz, uint16_t ibloques_fat16) {
+  clearCache(true);
+  cache[0] = 0xEB;
+  cache[1] = 0x00;
+  cache[2] = 0x90;
+  memset(&cache[3], ' ', 8);  // OEM
+  st16(&cache[11], SD_BLOCK_SIZE);
+  cache[13] = sectorsPerCluster;
+  st16(&cache[14], reservedSectors);
+  cache[16] = 2;  // dos FAT
+  st16(&cache[17], ientradas_raiz);
+  st16(&cache[19], 0);
+  cache[21] = MEDIO_DISCO_FIJO;
+  st16(&cache[22], ibloques_fat16);
+  st16(&cache[24], sectorsPerTrack);
+  st16(&cache[26], numberOfHeads);
+  st32(&cache[28], relSector);
+  st32(&cache[32], partSize);
+}
+
+// Unidad, firma extendida, número de serie, etiqueta y tipo, desde p (36 en FAT16, 64 en FAT32).
+static void sector_arranque_extendido(uint8_t* p, const char* pctipo) {
+  p[0] = 0x80;
+  p[1] = 0;
+  p[2] = 0x29;
+  st32(p + 3, volSerialNumber());
+  memcpy(p + 7, noName, TAM_ETIQUETA_VOLUMEN);
+  memcpy(p + 18, pctipo, TAM_NOMBRE_TIPO_FAT);
+}
+
+static void makeFat16() {
+  uint32_t nc = 0;
+  for (dataStart = 2 * BLOQUES_ALINEACION_FAT16;; dataStart += BLOQUES_ALINEACION_FAT16) {
+    sodaq_wdt_reset();
+    // Sin sitio para los datos no hay cuenta que valga (y la resta no debe dar la vuelta).
+    if (dataStart >= cardSizeBlocks) sdError("Bad cluster count");
+    nc = (cardSizeBlocks - dataStart) / sectorsPerCluster;
+    fatSize = (nc + 2 + 255) / 256;
+    if (dataStart >= 2 * fatSize + BLOQUES_ALINEACION_FAT16 + 1 + BLOQUES_RAIZ_FAT16) break;
+  }
+  relSector = dataStart - 2 * fatSize - 1 - BLOQUES_RAIZ_FAT16;
+  if (nc < CLUSTERS_MINIMOS_FAT16 || nc > CLUSTERS_MAXIMOS_FAT16) sdError("Bad cluster count");
+  reservedSectors = 1;
+  fatStart = relSector + reservedSectors;
+  partSize = nc * sectorsPerCluster + 2 * fatSize + reservedSectors + BLOQUES_RAIZ_FAT16;
+  if (partSize < 32680) {
+    partType = 0x01;
+  } else if (partSize < 65536) {
+    partType = 0x04;
+  } else {
+    partType = 0x06;
+  }
+  writeMbr();
+  sodaq_wdt_reset();
+
+  sector_arranque_comun(ENTRADAS_RAIZ_FAT16, uint16_t(fatSize));
+  sector_arranque_extendido(&cache[36], fat16str);
+  if (!writeCache(relSector)) sdError("FAT16 write PBS failed");
+  sodaq_wdt_reset();
+
+  clearFatDir(fatStart, dataStart - fatStart);
+  clearCache(false);
+  cache[0] = MEDIO_DISCO_FIJO;
+  cache[1] = 0xFF;
+  cache[2] = 0xFF;
+  cache[3] = 0xFF;
+  if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) sdError("FAT16 reserve failed");
+}
+
+static void makeFat32() {
+  uint32_t nc = 0;
+  relSector = BLOQUES_ALINEACION_FAT32;
+  for (dataStart = 2 * BLOQUES_ALINEACION_FAT32;; dataStart += BLOQUES_ALINEACION_FAT32) {
+    sodaq_wdt_reset();
+    if (dataStart >= cardSizeBlocks) sdError("Bad cluster count");
+    nc = (cardSizeBlocks - dataStart) / sectorsPerCluster;
+    fatSize = (nc + 2 + 127) / 128;
+    if (dataStart >= relSector + 9 + 2 * fatSize) break;
+  }
+  if (nc < CLUSTERS_MINIMOS_FAT32) sdError("Bad cluster count");
+  reservedSectors = uint16_t(dataStart - relSector - 2 * fatSize);
+  fatStart = relSector + reservedSectors;
+  partSize = nc * sectorsPerCluster + dataStart - relSector;
+  partType = (relSector + partSize <= BLOQUES_MAXIMOS_TIPO_0B) ? 0x0B : 0x0C;
+  writeMbr();
+  sodaq_wdt_reset();
+
+  sector_arranque_comun(0, 0);
+  st32(&cache[36], fatSize);
+  st16(&cache[40], 0);  // FAT reflejadas
+  st16(&cache[42], 0);  // versión
+  st32(&cache[44], 2);  // cluster del directorio raíz
+  st16(&cache[48], 1);  // FSINFO
+  st16(&cache[50], 6);  // copia del sector de arranque
+  sector_arranque_extendido(&cache[64], fat32str);
+  if (!writeCache(relSector) || !writeCache(relSector + 6)) sdError("FAT32 write PBS failed");
+  sodaq_wdt_reset();
+
+  clearCache(true);
+  if (!writeCache(relSector + 2) || !writeCache(relSector + 8)) sdError("FAT32 PBS ext failed");
+
+  clearCache(true);
+  st32(&cache[0], 0x41615252u);    // "RRaA"
+  st32(&cache[484], 0x61417272u);  // "rrAa"
+  st32(&cache[488], 0xFFFFFFFFu);  // libres: desconocido
+  st32(&cache[492], 0xFFFFFFFFu);  // siguiente libre: desconocido
+  if (!writeCache(relSector + 1) || !writeCache(relSector + 7)) sdError("FAT32 FSINFO failed");
+  sodaq_wdt_reset();
+
+  clearFatDir(fatStart, 2 * fatSize + sectorsPerCluster);
+  clearCache(false);
+  st32(&cache[0], 0x0FFFFFF8u);
+  st32(&cache[4], 0x0FFFFFFFu);
+  st32(&cache[8], 0x0FFFFFFFu);  // el directorio raíz ocupa el cluster 2
+  if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) sdError("FAT32 reserve failed");
+}
+
+static void eraseCard() {
+  cout << "Erasing\n";
+  ctimeout_salir_bucle = SEGUNDOS_BORRADO;
+  uint32_t ifirst = 0;
+  uint8_t cpuntos = 0;
+  do {
+    if (ctimeout_salir_bucle == 0) break;
+    sodaq_wdt_reset();
+    uint32_t ilast = ifirst + BLOQUES_POR_BORRADO - 1;
+    if (ilast >= cardSizeBlocks || ilast < ifirst) ilast = cardSizeBlocks - 1;
+    if (!card.erase(ifirst, ilast)) sdError("erase failed");
+    cout << '.';
+    if (++cpuntos % BORRADOS_POR_LINEA == 0) cout << endl;
+    ifirst = ilast + 1;
+  } while (ifirst != 0 && ifirst < cardSizeBlocks);
+  if (cpuntos % BORRADOS_POR_LINEA != 0) cout << endl;
+  if (!card.readBlock(0, cache)) sdError("readBlock");
+  // "0x" y dos cifras: 0x00 en la mayoría de tarjetas, 0xFF en otras.
+  cout << "All data set to 0x" << hex << uppercase << setfill('0') << setw(2) << int(cache[0]);
+  cout << dec << nouppercase << setfill(' ') << endl;
+  cout << "Erase done\n";
+}
+
+static void formatCard() {
+  cout << "Formatting\n";
+  initSizes();
+  if (card.type() == SD_CARD_TYPE_SDHC) {
+    cout << "FAT32\n";
+    makeFat32();
+  } else {
+    cout << "FAT16\n";
+    makeFat16();
+  }
+  cout << "Format done\n";
+}
+
+void Formatear_SD() {
+  // Los ficheros del registrador se guardan antes: nada de su caché debe caer luego en la tarjeta
+  // recién formateada.
+  cerrar_ficheros_sd();
+
+  delay(10);
+  while (Serial.available() > 0) {
+    sodaq_wdt_reset();
+    Serial.read();
+  }
+
+  cout << "\nFormateo de la tarjeta SD.\n"
+          "El borrado usa la orden de borrado rápido de la propia tarjeta.\n"
+          "Las tarjetas de más de 2 GB quedan en FAT32; las demás, en FAT16.\n"
+          "Se perderán todos los datos de la tarjeta.\n\n";
+
+  if (!card.begin(chipSelect, SD_SCK_MHZ(12))) {
+    cout << "\nSD initialization failure!\n"
+            "Is the SD card inserted correctly?\n"
+            "Is chip select correct at the top of this program?\n";
+    sdError("card.begin failed");
+  }
+  cardSizeBlocks = card.cardSize();
+  if (cardSizeBlocks == 0) sdError("cardSize");
+  cardCapacityMB = cardSizeBlocks / 2048 + (cardSizeBlocks % 2048 != 0 ? 1 : 0);
+  cout << "Card Size: " << double(cardCapacityMB) * 1.048576 << " MB, (MB = 1,000,000 bytes)" << endl;
+
+  if (CTE_BORRAR_SD == 1) eraseCard();
+  formatCard();
+}

@@ -1,0 +1,665 @@
+// hal_samd21.cpp: board/hal.h sobre los registros del ATSAMD21J18A.
+// Puerto a nivel de registro: relojes (DFLL48M a 48 MHz), SysTick como contador de ciclos, pines
+// (PORT), TCC0, las cuatro USART (SERCOM0..3), watchdog, área flash del almacén y fila de
+// usuario (NVMCTRL). La tarjeta SD por SPI queda como un registro de llamadas: responde "sin
+// tarjeta" y cuenta cuántas veces se le ha pedido cada cosa.
+// Escrito desde la hoja de datos; compilado y enlazado aquí, no probado aún en una placa.
+#include "board/hal.h"
+
+#include <string.h>
+
+#include "samd21.h"
+#include "samd21_hal.h"
+
+// Área flash del almacén de bytes, reservada por el guion del enlazador al final de la flash.
+extern "C" uint8_t __almacen_inicio[];
+
+namespace {
+
+// ---- Utilidades ----------------------------------------------------------------------------
+
+inline uint32_t desactivar_interrupciones() {
+  uint32_t primask;
+  __asm__ volatile("mrs %0, primask\n cpsid i" : "=r"(primask)::"memory");
+  return primask;
+}
+
+inline void restaurar_interrupciones(uint32_t primask) {
+  __asm__ volatile("msr primask, %0" ::"r"(primask) : "memory");
+}
+
+inline void nvic_activar(uint32_t irq) {
+  NVIC_ISER = 1u << irq;
+}
+inline void nvic_desactivar(uint32_t irq) {
+  NVIC_ICER = 1u << irq;
+}
+
+void esperar_gclk() {
+  while (GCLK_STATUS & GCLK_STATUS_SYNCBUSY) {
+  }
+}
+
+// Conecta el generador gen al canal de periférico id.
+void conectar_reloj(uint32_t id, uint32_t gen) {
+  GCLK_CLKCTRL =
+      static_cast<uint16_t>(GCLK_CLKCTRL_ID(id) | GCLK_CLKCTRL_GEN(gen) | GCLK_CLKCTRL_CLKEN);
+  esperar_gclk();
+}
+
+// ---- Tabla de pines de la placa ------------------------------------------------------------
+// Número de pin de la placa -> (grupo << 5) | bit; kSinPin = no conectado.
+constexpr uint8_t kSinPin = 0xFF;
+constexpr uint8_t PA(uint8_t bit) {
+  return bit;
+}
+constexpr uint8_t PB(uint8_t bit) {
+  return static_cast<uint8_t>(32u + bit);
+}
+
+constexpr uint8_t kNumPinesPlaca = 62;
+// Los pines 0..7 (RX/TX de los cuatro puertos) son una elección sobre las patas SERCOM libres:
+// confirmar con el esquema de la placa.
+const uint8_t kPines[kNumPinesPlaca] = {
+    PA(5),   PA(4),   PA(17),  PA(16),  PA(9),   PA(8),   PA(23),  PA(22),   // 0..7
+    kSinPin, kSinPin, kSinPin, kSinPin, kSinPin, kSinPin, kSinPin, PB(17),   // 8..15
+    kSinPin, PA(15),  kSinPin, PA(13),  PA(20),  PA(21),  kSinPin, kSinPin,  // 16..23
+    kSinPin, kSinPin, kSinPin, kSinPin, PB(30),  kSinPin, kSinPin, kSinPin,  // 24..31
+    PB(2),   PB(3),   kSinPin, PA(6),   kSinPin, kSinPin, kSinPin, PB(4),    // 32..39
+    PB(5),   PB(6),   PB(7),   kSinPin, kSinPin, kSinPin, kSinPin, kSinPin,  // 40..47
+    kSinPin, kSinPin, kSinPin, kSinPin, kSinPin, kSinPin, kSinPin, kSinPin,  // 48..55
+    kSinPin, kSinPin, PA(12),  PA(13),  PB(14),  PB(15)};                    // 56..61
+static_assert(sizeof(kPines) == kNumPinesPlaca, "la tabla cubre los pines 0..61");
+
+inline uint8_t pin_micro(uint8_t pin) {
+  return pin < kNumPinesPlaca ? kPines[pin] : kSinPin;
+}
+inline uint32_t grupo(uint8_t p) {
+  return p >> 5;
+}
+inline uint32_t mascara(uint8_t p) {
+  return 1u << (p & 31u);
+}
+
+// Un pin pasa a su función de periférico (C o D) en el multiplexor.
+void pin_a_periferico(uint8_t p, uint8_t funcion) {
+  uint32_t g = grupo(p);
+  uint8_t bit = p & 31u;
+  volatile uint8_t& pmux = PORT_PMUX(g, bit >> 1);
+  // pines pares en el nibble bajo, impares en el alto
+  if (bit & 1u) {
+    pmux = static_cast<uint8_t>((pmux & 0x0Fu) | (funcion << 4));
+  } else {
+    pmux = static_cast<uint8_t>((pmux & 0xF0u) | funcion);
+  }
+  PORT_PINCFG(g, bit) = static_cast<uint8_t>(PORT_PINCFG(g, bit) | PORT_PINCFG_PMUXEN);
+}
+
+void pin_a_gpio(uint8_t p) {
+  uint32_t g = grupo(p);
+  uint8_t bit = p & 31u;
+  PORT_PINCFG(g, bit) = static_cast<uint8_t>(PORT_PINCFG(g, bit) & ~PORT_PINCFG_PMUXEN);
+}
+
+// ---- Contador de ciclos: SysTick de 24 bits más sus vueltas --------------------------------
+constexpr uint32_t kRecargaSysTick = 0xFFFFFFu;
+volatile uint32_t g_vueltas_systick = 0;
+
+// ---- Puertos serie -------------------------------------------------------------------------
+struct PuertoUart {
+  uint8_t pin_rx;
+  uint8_t pin_tx;
+  uint8_t funcion;  // PORT_FUNCION_C o PORT_FUNCION_D
+};
+// RX en PAD1 y TX en PAD0 en los cuatro: RXPO = 1, TXPO = 0.
+const PuertoUart kUarts[4] = {
+    {PA(5), PA(4), PORT_FUNCION_D},    // SERCOM0: enlace con el host
+    {PA(17), PA(16), PORT_FUNCION_C},  // SERCOM1: consola
+    {PA(9), PA(8), PORT_FUNCION_D},    // SERCOM2: sensor inercial
+    {PA(23), PA(22), PORT_FUNCION_C},  // SERCOM3: GPS
+};
+constexpr uint8_t kNumUarts = 4;
+
+uint8_t g_uart_activa[kNumUarts];
+// 1 desde que se escribe un byte hasta ver TXC: TXC empieza a 0 y un puerto que aún no ha
+// enviado nada también está "todo enviado".
+volatile uint8_t g_uart_enviando[kNumUarts];
+
+// Registro BAUD en modo aritmético con 16 muestras por bit: 65536 * (1 - 16 * baud / 48 MHz).
+// 65536 * 16 / 48e6 = 512 / 375000, que cabe en 32 bits hasta 460800 baudios.
+constexpr uint16_t registro_baud(uint32_t baud) {
+  return static_cast<uint16_t>(65536u - (baud * 16u * 512u + 187500u) / 375000u);
+}
+static_assert(HAL_CPU_HZ == 48000000u, "registro_baud supone 48 MHz");
+static_assert(registro_baud(115200) == 63019, "BAUD de 115200 a 48 MHz");
+static_assert(registro_baud(9600) == 65326, "BAUD de 9600 a 48 MHz");
+
+void esperar_usart(uint8_t n) {
+  while (USART_SYNCBUSY(n) != 0) {
+  }
+}
+
+void atender_uart(uint8_t n) {
+  while (USART_INTFLAG(n) & USART_INT_RXC) {
+    uint16_t estado = USART_STATUS(n);
+    uint8_t byte = static_cast<uint8_t>(USART_DATA(n));
+    if (estado & USART_STATUS_ERRORES) USART_STATUS(n) = USART_STATUS_ERRORES;
+    // un byte con error de trama o paridad llega roto: no se entrega
+    if ((estado & 0x3u) == 0) board_uart_rx_irq(n, byte);
+  }
+  if (USART_INTFLAG(n) & USART_INT_ERROR) USART_INTFLAG(n) = USART_INT_ERROR;
+  if ((USART_INTENSET(n) & USART_INT_DRE) && (USART_INTFLAG(n) & USART_INT_DRE))
+    board_uart_tx_irq(n);
+}
+
+// ---- Watchdog ------------------------------------------------------------------------------
+void esperar_wdt() {
+  while (WDT_STATUS & WDT_STATUS_SYNCBUSY) {
+  }
+}
+
+// Código de periodo del WDT: 8 << codigo cuentas (0..11).
+uint8_t codigo_periodo(uint32_t cuentas) {
+  uint8_t codigo = 0;
+  while (codigo < 11u && (8u << codigo) < cuentas) ++codigo;
+  return codigo;
+}
+
+// ---- NVMCTRL -------------------------------------------------------------------------------
+void esperar_nvm() {
+  while ((NVMCTRL_INTFLAG & NVMCTRL_INTFLAG_READY) == 0) {
+  }
+}
+
+void comando_nvm(uint32_t cmd, uint32_t direccion) {
+  esperar_nvm();
+  NVMCTRL_STATUS = NVMCTRL_STATUS_ERRORES;
+  NVMCTRL_ADDR = direccion >> 1;  // en palabras de 16 bits
+  NVMCTRL_CTRLA = static_cast<uint16_t>(NVMCTRL_CMDEX | cmd);
+  esperar_nvm();
+}
+
+// ---- Relojes -------------------------------------------------------------------------------
+// Cuenta de espera del arranque del cristal de 32 kHz (aún a 1 MHz): unos segundos.
+constexpr uint32_t kEsperaCristal = 400000u;
+
+bool arrancar_xosc32k() {
+  // el cargador puede haberlo dejado en marcha: pararlo dejaría al DFLL sin referencia
+  if (SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_XOSC32KRDY) return true;
+  SYSCTRL_XOSC32K = static_cast<uint16_t>(SYSCTRL_XOSC32K_STARTUP(4) | SYSCTRL_XOSC32K_XTALEN |
+                                          SYSCTRL_XOSC32K_EN32K);
+  SYSCTRL_XOSC32K = static_cast<uint16_t>(SYSCTRL_XOSC32K | SYSCTRL_XOSC32K_ENABLE);
+  for (uint32_t i = 0; i < kEsperaCristal; ++i) {
+    if (SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_XOSC32KRDY) return true;
+  }
+  return false;
+}
+
+void esperar_dfll() {
+  while ((SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_DFLLRDY) == 0) {
+  }
+}
+
+// DFLL48M en lazo cerrado contra el cristal de 32,768 kHz (GCLK1); sin cristal, en lazo abierto
+// con la calibración de fábrica.
+void arrancar_dfll48m() {
+  uint32_t coarse = NVM_CALIBRACION_ALTA >> 26;
+  if (coarse == 0x3Fu) coarse = 0x1Fu;  // sin calibrar: el centro
+  bool cristal = arrancar_xosc32k();
+
+  // ONDEMAND a 0 antes de tocar el DFLL (errata del SAMD21)
+  SYSCTRL_DFLLCTRL = SYSCTRL_DFLLCTRL_ENABLE;
+  esperar_dfll();
+  SYSCTRL_DFLLVAL = SYSCTRL_DFLLVAL_COARSE(coarse) | SYSCTRL_DFLLVAL_FINE(512);
+  esperar_dfll();
+  if (!cristal) return;
+
+  GCLK_GENDIV = GCLK_GENDIV_ID(1) | GCLK_GENDIV_DIV(0);
+  esperar_gclk();
+  GCLK_GENCTRL = GCLK_GENCTRL_ID(1) | GCLK_GENCTRL_SRC(GCLK_SRC_XOSC32K) | GCLK_GENCTRL_GENEN;
+  esperar_gclk();
+  conectar_reloj(GCLK_ID_DFLL48M_REF, 1);
+
+  constexpr uint32_t kMultiplicador = (HAL_CPU_HZ + 16384u) / 32768u;  // 1465
+  SYSCTRL_DFLLMUL =
+      SYSCTRL_DFLLMUL_CSTEP(31) | SYSCTRL_DFLLMUL_FSTEP(511) | SYSCTRL_DFLLMUL_MUL(kMultiplicador);
+  esperar_dfll();
+  SYSCTRL_DFLLCTRL = static_cast<uint16_t>(SYSCTRL_DFLLCTRL | SYSCTRL_DFLLCTRL_MODE |
+                                           SYSCTRL_DFLLCTRL_WAITLOCK | SYSCTRL_DFLLCTRL_QLDIS);
+  esperar_dfll();
+  constexpr uint32_t kEnganche = SYSCTRL_PCLKSR_DFLLLCKC | SYSCTRL_PCLKSR_DFLLLCKF;
+  while ((SYSCTRL_PCLKSR & kEnganche) != kEnganche) {
+  }
+}
+
+}  // namespace
+
+// ---- Arranque del chip (lo llama Reset_Handler antes de los constructores) -----------------
+void samd21_iniciar(void) {
+  // 48 MHz piden un estado de espera en la flash; escritura manual de páginas
+  NVMCTRL_CTRLB =
+      (NVMCTRL_CTRLB & ~NVMCTRL_CTRLB_RWS_MASK) | NVMCTRL_CTRLB_RWS(1) | NVMCTRL_CTRLB_MANW;
+
+  arrancar_dfll48m();
+  GCLK_GENDIV = GCLK_GENDIV_ID(0) | GCLK_GENDIV_DIV(0);
+  esperar_gclk();
+  GCLK_GENCTRL = GCLK_GENCTRL_ID(0) | GCLK_GENCTRL_SRC(GCLK_SRC_DFLL48M) | GCLK_GENCTRL_IDC |
+                 GCLK_GENCTRL_GENEN;
+  esperar_gclk();
+  // OSC8M sin divisor, por si alguien lo usa
+  SYSCTRL_OSC8M = SYSCTRL_OSC8M & ~SYSCTRL_OSC8M_PRESC_MASK;
+
+  SYST_RVR = kRecargaSysTick;
+  SYST_CVR = 0;
+  SYST_CSR = SYST_CSR_CLKSOURCE | SYST_CSR_TICKINT | SYST_CSR_ENABLE;
+}
+
+// ---- Tiempo ----------------------------------------------------------------------------------
+
+extern "C" void SysTick_Handler(void) {
+  g_vueltas_systick = g_vueltas_systick + 1;
+}
+
+uint64_t hal_cycles(void) {
+  uint32_t primask = desactivar_interrupciones();
+  uint32_t vueltas = g_vueltas_systick;
+  uint32_t valor = SYST_CVR;
+  // una vuelta que aún no ha atendido su interrupción
+  if (SCB_ICSR & SCB_ICSR_PENDSTSET) {
+    valor = SYST_CVR;
+    ++vueltas;
+  }
+  restaurar_interrupciones(primask);
+  return (static_cast<uint64_t>(vueltas) << 24) + (kRecargaSysTick - valor);
+}
+
+void hal_delay_cycles(uint32_t n) {
+  uint64_t inicio = hal_cycles();
+  while (hal_cycles() - inicio < n) {
+  }
+}
+
+void hal_poll(void) {}
+
+// ---- TCC0 ------------------------------------------------------------------------------------
+
+void hal_tcc0_connect_clock(void) {
+  PM_APBCMASK = PM_APBCMASK | PM_APBCMASK_TCC0;
+  conectar_reloj(GCLK_ID_TCC0_TCC1, 0);
+}
+
+void hal_tcc0_configure(uint16_t match, uint16_t prescaler) {
+  uint32_t codigo;
+  switch (prescaler) {
+    case 2:
+      codigo = 1;
+      break;
+    case 4:
+      codigo = 2;
+      break;
+    case 8:
+      codigo = 3;
+      break;
+    case 16:
+      codigo = 4;
+      break;
+    case 64:
+      codigo = 5;
+      break;
+    case 256:
+      codigo = 6;
+      break;
+    case 1024:
+      codigo = 7;
+      break;
+    default:
+      codigo = 0;
+      break;
+  }
+  nvic_desactivar(IRQ_TCC0);
+  TCC0_CTRLA = TCC0_CTRLA & ~TCC_CTRLA_ENABLE;
+  while (TCC0_SYNCBUSY & TCC_CTRLA_ENABLE) {
+  }
+  TCC0_CTRLA = TCC_CTRLA_SWRST;
+  while ((TCC0_SYNCBUSY & TCC_CTRLA_SWRST) || (TCC0_CTRLA & TCC_CTRLA_SWRST)) {
+  }
+  // el contador vuelve a cero al llegar a CC0: un periodo de match + 1 cuentas
+  TCC0_WAVE = TCC_WAVE_MFRQ;
+  while (TCC0_SYNCBUSY != 0) {
+  }
+  TCC0_CC0 = match;
+  while (TCC0_SYNCBUSY != 0) {
+  }
+  TCC0_INTFLAG = TCC_INT_MC0;
+  TCC0_INTENSET = TCC_INT_MC0;
+  NVIC_ICPR = 1u << IRQ_TCC0;
+  nvic_activar(IRQ_TCC0);
+  TCC0_CTRLA = TCC_CTRLA_PRESCALER(codigo) | TCC_CTRLA_ENABLE;
+  while (TCC0_SYNCBUSY & TCC_CTRLA_ENABLE) {
+  }
+}
+
+uint8_t hal_tcc0_take_match(void) {
+  if ((TCC0_INTFLAG & TCC_INT_MC0) == 0) return 0;
+  TCC0_INTFLAG = TCC_INT_MC0;
+  return 1;
+}
+
+// ---- Pines -----------------------------------------------------------------------------------
+
+void hal_pin_mode(uint8_t pin, uint8_t mode) {
+  uint8_t p = pin_micro(pin);
+  if (p == kSinPin) return;
+  uint32_t g = grupo(p);
+  uint8_t bit = p & 31u;
+  switch (mode) {
+    case HAL_PIN_OUTPUT:
+      // con INEN se puede leer lo que se escribe
+      PORT_PINCFG(g, bit) = PORT_PINCFG_INEN;
+      PORT_DIRSET(g) = mascara(p);
+      break;
+    case HAL_PIN_INPUT_PULLUP:
+      PORT_PINCFG(g, bit) = PORT_PINCFG_INEN | PORT_PINCFG_PULLEN;
+      PORT_DIRCLR(g) = mascara(p);
+      PORT_OUTSET(g) = mascara(p);  // OUT = 1: resistencia hacia arriba
+      break;
+    default:
+      PORT_PINCFG(g, bit) = PORT_PINCFG_INEN;
+      PORT_DIRCLR(g) = mascara(p);
+      break;
+  }
+}
+
+void hal_pin_write(uint8_t pin, uint8_t level) {
+  uint8_t p = pin_micro(pin);
+  if (p == kSinPin) return;
+  if (level) {
+    PORT_OUTSET(grupo(p)) = mascara(p);
+  } else {
+    PORT_OUTCLR(grupo(p)) = mascara(p);
+  }
+}
+
+uint8_t hal_pin_read(uint8_t pin) {
+  uint8_t p = pin_micro(pin);
+  if (p == kSinPin) return 0;
+  return (PORT_IN(grupo(p)) & mascara(p)) ? 1 : 0;
+}
+
+// ---- UART ------------------------------------------------------------------------------------
+
+void hal_uart_begin(uint8_t port, uint32_t baud) {
+  if (port >= kNumUarts) return;
+  const PuertoUart& u = kUarts[port];
+  nvic_desactivar(IRQ_SERCOM0 + port);
+  PM_APBCMASK = PM_APBCMASK | (PM_APBCMASK_SERCOM0 << port);
+  conectar_reloj(GCLK_ID_SERCOM0_CORE + port, 0);
+
+  USART_CTRLA(port) = USART_CTRLA_SWRST;
+  while ((USART_CTRLA(port) & USART_CTRLA_SWRST) || (USART_SYNCBUSY(port) & USART_CTRLA_SWRST)) {
+  }
+  USART_CTRLA(port) =
+      USART_CTRLA_MODE_RELOJ_INTERNO | USART_CTRLA_DORD | USART_CTRLA_RXPO(1) | USART_CTRLA_TXPO(0);
+  USART_BAUD(port) = registro_baud(baud);
+  // 8 bits, 1 bit de parada, sin paridad
+  USART_CTRLB(port) = USART_CTRLB_TXEN | USART_CTRLB_RXEN;
+  esperar_usart(port);
+  USART_INTENCLR(port) = 0xFFu;
+  USART_INTENSET(port) = USART_INT_RXC;
+
+  pin_a_periferico(u.pin_rx, u.funcion);
+  pin_a_periferico(u.pin_tx, u.funcion);
+
+  g_uart_enviando[port] = 0;
+  g_uart_activa[port] = 1;
+  NVIC_ICPR = 1u << (IRQ_SERCOM0 + port);
+  nvic_activar(IRQ_SERCOM0 + port);
+  USART_CTRLA(port) = USART_CTRLA(port) | USART_CTRLA_ENABLE;
+  esperar_usart(port);
+}
+
+void hal_uart_end(uint8_t port) {
+  if (port >= kNumUarts || !g_uart_activa[port]) return;
+  nvic_desactivar(IRQ_SERCOM0 + port);
+  USART_INTENCLR(port) = 0xFFu;
+  USART_CTRLA(port) = USART_CTRLA(port) & ~USART_CTRLA_ENABLE;
+  esperar_usart(port);
+  pin_a_gpio(kUarts[port].pin_rx);
+  pin_a_gpio(kUarts[port].pin_tx);
+  g_uart_activa[port] = 0;
+  g_uart_enviando[port] = 0;
+}
+
+// Un puerto parado no tiene reloj de bus: no se tocan sus registros y nada queda pendiente.
+uint8_t hal_uart_tx_ready(uint8_t port) {
+  if (port >= kNumUarts || !g_uart_activa[port]) return 1;
+  return (USART_INTFLAG(port) & USART_INT_DRE) ? 1 : 0;
+}
+
+uint8_t hal_uart_tx_done(uint8_t port) {
+  if (port >= kNumUarts || !g_uart_activa[port] || !g_uart_enviando[port]) return 1;
+  if ((USART_INTFLAG(port) & USART_INT_TXC) == 0) return 0;
+  g_uart_enviando[port] = 0;
+  return 1;
+}
+
+void hal_uart_tx_put(uint8_t port, uint8_t byte) {
+  if (port >= kNumUarts || !g_uart_activa[port]) return;
+  g_uart_enviando[port] = 1;
+  USART_DATA(port) = byte;  // también borra TXC
+}
+
+void hal_uart_tx_irq(uint8_t port, uint8_t enable) {
+  if (port >= kNumUarts || !g_uart_activa[port]) return;
+  if (enable) {
+    USART_INTENSET(port) = USART_INT_DRE;
+  } else {
+    USART_INTENCLR(port) = USART_INT_DRE;
+  }
+}
+
+extern "C" void SERCOM0_Handler(void) {
+  atender_uart(0);
+}
+extern "C" void SERCOM1_Handler(void) {
+  atender_uart(1);
+}
+extern "C" void SERCOM2_Handler(void) {
+  atender_uart(2);
+}
+extern "C" void SERCOM3_Handler(void) {
+  atender_uart(3);
+}
+
+// ---- Watchdog --------------------------------------------------------------------------------
+
+void hal_wdt_enable(uint32_t reset_counts, uint32_t warning_counts) {
+  // GCLK2 = OSCULP32K / 32 = 1,024 kHz para el WDT
+  GCLK_GENDIV = GCLK_GENDIV_ID(2) | GCLK_GENDIV_DIV(4);
+  esperar_gclk();
+  GCLK_GENCTRL = GCLK_GENCTRL_ID(2) | GCLK_GENCTRL_SRC(GCLK_SRC_OSCULP32K) | GCLK_GENCTRL_DIVSEL |
+                 GCLK_GENCTRL_GENEN;
+  esperar_gclk();
+  conectar_reloj(GCLK_ID_WDT, 2);
+
+  // con ALWAYSON (fusibles) la configuración ya no se puede cambiar
+  if (WDT_CTRL & WDT_CTRL_ALWAYSON) return;
+  WDT_CTRL = 0;
+  esperar_wdt();
+  WDT_CONFIG = codigo_periodo(reset_counts);
+  WDT_INTENCLR = WDT_INT_EW;
+  WDT_INTFLAG = WDT_INT_EW;
+  if (warning_counts != 0 && warning_counts < reset_counts) {
+    WDT_EWCTRL = codigo_periodo(warning_counts);
+    WDT_INTENSET = WDT_INT_EW;
+    NVIC_ICPR = 1u << IRQ_WDT;
+    nvic_activar(IRQ_WDT);
+  }
+  esperar_wdt();
+  WDT_CTRL = WDT_CTRL_ENABLE;
+  esperar_wdt();
+}
+
+void hal_wdt_disable(void) {
+  if (WDT_CTRL & WDT_CTRL_ALWAYSON) return;
+  WDT_CTRL = 0;
+  esperar_wdt();
+  nvic_desactivar(IRQ_WDT);
+}
+
+void hal_wdt_restart(void) {
+  // escribir CLEAR mientras sincroniza pararía el bus: se deja para la siguiente vuelta
+  if ((WDT_STATUS & WDT_STATUS_SYNCBUSY) == 0) WDT_CLEAR = WDT_CLEAR_KEY;
+}
+
+void hal_halt(void) {
+  // si nadie lo encendió, el reset llega igual a los ~4 s
+  if ((WDT_CTRL & (WDT_CTRL_ENABLE | WDT_CTRL_ALWAYSON)) == 0) hal_wdt_enable(4096u, 0);
+  for (;;) {
+  }
+}
+
+extern "C" void WDT_Handler(void) {
+  WDT_INTFLAG = WDT_INT_EW;
+  board_wdt_warning_irq();
+}
+
+// ---- Área flash del almacén ------------------------------------------------------------------
+
+void hal_flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
+  if (dst == nullptr || offset >= HAL_FLASH_AREA_SIZE) return;
+  if (len > HAL_FLASH_AREA_SIZE - offset) len = HAL_FLASH_AREA_SIZE - offset;
+  memcpy(dst, __almacen_inicio + offset, len);
+}
+
+void hal_flash_erase_row(uint32_t offset) {
+  if (offset >= HAL_FLASH_AREA_SIZE) return;
+  uint32_t fila = reinterpret_cast<uint32_t>(__almacen_inicio) + (offset & ~(NVM_FILA - 1u));
+  comando_nvm(NVMCTRL_CMD_ER, fila);
+  comando_nvm(NVMCTRL_CMD_INVALL, fila);
+}
+
+void hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
+  if (src == nullptr || offset >= HAL_FLASH_AREA_SIZE) return;
+  if (len > HAL_FLASH_AREA_SIZE - offset) len = HAL_FLASH_AREA_SIZE - offset;
+  const uint32_t base = reinterpret_cast<uint32_t>(__almacen_inicio);
+  uint32_t fin = offset + len;
+  uint32_t pagina = offset & ~(NVM_PAGINA - 1u);
+  while (pagina < fin) {
+    comando_nvm(NVMCTRL_CMD_PBC, base + pagina);
+    // el búfer de página se llena por palabras de 32 bits; 0xFF donde no se escribe nada
+    for (uint32_t palabra = pagina; palabra < pagina + NVM_PAGINA; palabra += 4u) {
+      if (palabra + 4u <= offset || palabra >= fin) continue;
+      uint32_t valor = 0xFFFFFFFFu;
+      for (uint32_t b = 0; b < 4u; ++b) {
+        uint32_t i = palabra + b;
+        if (i >= offset && i < fin) {
+          valor &= ~(0xFFu << (8u * b));
+          valor |= static_cast<uint32_t>(src[i - offset]) << (8u * b);
+        }
+      }
+      REG32(base + palabra) = valor;
+    }
+    comando_nvm(NVMCTRL_CMD_WP, base + pagina);
+    pagina += NVM_PAGINA;
+  }
+  comando_nvm(NVMCTRL_CMD_INVALL, base);
+}
+
+// ---- Controlador NVM (fila de usuario) -------------------------------------------------------
+
+uint32_t hal_nvm_reg_read(uint8_t reg) {
+  switch (reg) {
+    case HAL_NVM_CTRLA:
+      return NVMCTRL_CTRLA;
+    case HAL_NVM_CTRLB:
+      return NVMCTRL_CTRLB;
+    case HAL_NVM_STATUS:
+      return NVMCTRL_STATUS;
+    case HAL_NVM_ADDR:
+      return NVMCTRL_ADDR;
+    case HAL_NVM_INTFLAG:
+      return NVMCTRL_INTFLAG;
+    default:
+      return 0;
+  }
+}
+
+void hal_nvm_reg_write(uint8_t reg, uint32_t value) {
+  switch (reg) {
+    case HAL_NVM_CTRLA:
+      NVMCTRL_CTRLA = static_cast<uint16_t>(value);
+      break;
+    case HAL_NVM_CTRLB:
+      NVMCTRL_CTRLB = value;
+      break;
+    case HAL_NVM_STATUS:
+      NVMCTRL_STATUS = static_cast<uint16_t>(value);
+      break;
+    case HAL_NVM_ADDR:
+      NVMCTRL_ADDR = value;
+      break;
+    case HAL_NVM_INTFLAG:
+      NVMCTRL_INTFLAG = static_cast<uint8_t>(value);
+      break;
+    default:
+      break;
+  }
+}
+
+uint32_t hal_nvm_mem_read(uint32_t address) {
+  return REG32(address & ~3u);
+}
+
+void hal_nvm_mem_write(uint32_t address, uint32_t word) {
+  REG32(address & ~3u) = word;
+}
+
+// ---- Tarjeta SD: registro de llamadas, sin tarjeta --------------------------------------------
+
+RegistroSd g_registro_sd;
+
+uint8_t hal_sd_init(uint8_t cs_pin, uint32_t spi_hz) {
+  ++g_registro_sd.init;
+  g_registro_sd.ultimo_cs = cs_pin;
+  g_registro_sd.ultimo_spi_hz = spi_hz;
+  return 0;
+}
+uint32_t hal_sd_blocks(void) {
+  ++g_registro_sd.consultas;
+  return 0;
+}
+uint8_t hal_sd_type(void) {
+  ++g_registro_sd.consultas;
+  return 0;
+}
+uint8_t hal_sd_read(uint32_t, uint8_t*) {
+  ++g_registro_sd.lecturas;
+  return 0;
+}
+uint8_t hal_sd_write(uint32_t, const uint8_t*) {
+  ++g_registro_sd.escrituras;
+  return 0;
+}
+uint8_t hal_sd_erase(uint32_t, uint32_t) {
+  ++g_registro_sd.borrados;
+  return 0;
+}
+uint8_t hal_sd_write_start(uint32_t, uint32_t) {
+  ++g_registro_sd.escrituras;
+  return 0;
+}
+uint8_t hal_sd_write_data(const uint8_t*) {
+  ++g_registro_sd.escrituras;
+  return 0;
+}
+uint8_t hal_sd_write_stop(void) {
+  ++g_registro_sd.escrituras;
+  return 0;
+}
+uint8_t hal_sd_error_code(void) {
+  return 0;
+}
+uint32_t hal_sd_error_data(void) {
+  return 0;
+}

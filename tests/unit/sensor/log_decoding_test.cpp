@@ -1,0 +1,223 @@
+// Decoding of the three sensor logs, the sample triple, the closest-NAV rule and the window.
+#include <string>
+
+#include "board/placa.h"
+#include "comms/comunicaciones_pc.h"
+#include "declaraciones.h"
+#include "host/zrx03.h"
+#include "sensor/sensor.h"
+#include "unit/sensor/sensor_link_fixture.h"
+#include "waves/analisis_olas.h"
+#include "waves/waves.h"
+
+namespace olas::test {
+namespace {
+
+class LogDecodingTest : public SensorLinkFixture {};
+
+TEST_F(LogDecodingTest, HeaveRoundsAwayFromZeroInCentimetres) {
+  Decode(ShipFrame(100, 0.123f));
+  EXPECT_EQ(TernaDatos1, 13);
+  EXPECT_EQ(TernaTiempos1, 100);
+  Decode(ShipFrame(200, -0.123f));
+  EXPECT_EQ(TernaDatos1, -13);
+  Decode(ShipFrame(300, 0.0f));
+  EXPECT_EQ(TernaDatos1, 0);
+  // the sensor's 32-bit counter past 2^31 is held as a negative time stamp
+  Decode(ShipFrame(0xFFFFFF00u, 1.0f));
+  EXPECT_EQ(TernaTiempos1, -256);
+  EXPECT_EQ(TernaDatos1, 100);
+  // a nonsense heave saturates instead of overflowing the 16-bit field
+  Decode(ShipFrame(400, 1.0e9f));
+  EXPECT_EQ(TernaDatos1, 32767);
+
+  int32_t t = 0;
+  float heave = 0.0f;
+  Bytes f = ShipFrame(500, 0.25f);
+  EXPECT_EQ(ProcesarTramaShipMotion(f.data(), t, heave, 55), 0);
+  EXPECT_FLOAT_EQ(heave, 25.0f);
+  // too short for the heave: the time stamp is already out, the heave is not
+  t = 0;
+  heave = -1.0f;
+  EXPECT_EQ(ProcesarTramaShipMotion(f.data(), t, heave, 25), 1);
+  EXPECT_EQ(t, 500);
+  EXPECT_FLOAT_EQ(heave, -1.0f);
+  EXPECT_EQ(ProcesarTramaShipMotion(f.data(), t, heave, 26), 0);  // heave field ends at 26
+  EXPECT_EQ(ProcesarTramaShipMotion(f.data(), t, heave, 9), 1);
+}
+
+TEST_F(LogDecodingTest, YawBecomesWholeDegreesFrom0To360) {
+  int32_t t = 0;
+  float yaw = 0.0f;
+  Bytes f = EulerFrame(77, -0.5f);
+  EXPECT_EQ(ProcesarTrama_AngulosEuler(f.data(), t, yaw, 41), 0);
+  EXPECT_EQ(t, 77);
+  EXPECT_NEAR(yaw, 331.352f, 0.001f);
+
+  Decode(f);
+  EXPECT_EQ(TernaDatos0, 331);
+  EXPECT_EQ(TernaTiempos0, 77);
+  Decode(EulerFrame(78, 3.1415f));
+  EXPECT_EQ(TernaDatos0, 180);
+  Decode(EulerFrame(79, -0.0001f));  // 359.994 degrees
+  EXPECT_EQ(TernaDatos0, 360);
+  Decode(EulerFrame(80, 0.0f));
+  EXPECT_EQ(TernaDatos0, 0);
+
+  // too short for the yaw: an error, with the time stamp out when it fits
+  t = 0;
+  EXPECT_EQ(ProcesarTrama_AngulosEuler(f.data(), t, yaw, 21), 1);
+  EXPECT_EQ(t, 77);
+  t = 0;
+  EXPECT_EQ(ProcesarTrama_AngulosEuler(f.data(), t, yaw, 9), 1);
+  EXPECT_EQ(t, 0);
+  Decode(Bytes(f.begin(), f.begin() + 21));
+  EXPECT_EQ(TernaTiempos0, 80);  // unchanged
+  EXPECT_EQ(TernaDatos0, 0);
+}
+
+TEST_F(LogDecodingTest, NavigationFlagsCountOnlyWithinAWave) {
+  const uint32_t heading = 1u << 5, aligned = 1u << 27;
+  vIniOla_0 = -1;
+  Decode(NavFrame(10, 1.0f, 2.0f, heading | aligned));
+  EXPECT_EQ(mFlagHeading_Pto, 0);
+  EXPECT_EQ(mFlagHeading, 0);
+  EXPECT_FLOAT_EQ(TernaDatos2, 1.0f);
+  EXPECT_FLOAT_EQ(TernaDatos3, 2.0f);
+
+  vIniOla_0 = 0;
+  Decode(NavFrame(11, 1.0f, 2.0f, heading | aligned));
+  EXPECT_EQ(mFlagHeading_Pto, 1);
+  EXPECT_EQ(mFlagAlign_Pto, 1);
+  Decode(NavFrame(12, 1.0f, 2.0f, heading));
+  EXPECT_EQ(mFlagHeading_Pto, 1);
+  EXPECT_EQ(mFlagAlign_Pto, 0);
+  EXPECT_EQ(mFlagHeading, 2);
+  EXPECT_EQ(mFlagAlign, 1);
+
+  // a log too short for its status changes neither the triple nor the flags
+  Inicializar_TernaTiempos();
+  Bytes f = NavFrame(13, 9.0f, 9.0f, aligned);
+  Decode(Bytes(f.begin(), f.begin() + 76));
+  EXPECT_EQ(TernaTiempos2, -1000);
+  EXPECT_EQ(mFlagAlign, 1);
+  EXPECT_FLOAT_EQ(TernaDatos2, 1.0f);
+}
+
+TEST_F(LogDecodingTest, TheNavigationClosestToTheShipMotionStays) {
+  Decode(ShipFrame(100000, 0.1f));
+  Decode(NavFrame(90000, 1.0f, 1.0f));   // first: taken
+  Decode(NavFrame(105000, 2.0f, 2.0f));  // 5 ms away against 10 ms: replaces
+  Decode(NavFrame(95000, 3.0f, 3.0f));   // also 5 ms away, not strictly closer: ignored
+  EXPECT_EQ(TernaTiempos2, 105000);
+  Decode(EulerFrame(100000, 0.1f));
+  EXPECT_EQ(TernaDatos_pos1_0, 1);
+  EXPECT_EQ(TernaDatos_pos1_1, 105000);
+  EXPECT_FLOAT_EQ(TernaDatos_pos1_4, 2.0f);
+
+  // order NAV, EULER, SHIP_MOTION: the sample completes on the ship-motion log
+  Decode(NavFrame(200000, 4.0f, 4.0f));
+  Decode(EulerFrame(200000, 0.1f));
+  EXPECT_EQ(TernaDatos_pos2_0, 0);
+  Decode(ShipFrame(200000, 0.1f));
+  EXPECT_EQ(TernaDatos_pos2_0, 2);
+  EXPECT_FLOAT_EQ(TernaDatos_pos2_4, 4.0f);
+
+  // closeness across the counter's sign change: an exact match is not replaced by a farther log
+  Decode(ShipFrame(0x80000100u, 0.1f));
+  Decode(NavFrame(0x80000100u, 5.0f, 5.0f));
+  Decode(NavFrame(0x80001000u, 6.0f, 6.0f));
+  EXPECT_FLOAT_EQ(TernaDatos2, 5.0f);
+  Decode(NavFrame(0x7FFFFF00u, 7.0f, 7.0f));  // 512 us before, across the wrap of the signed value
+  EXPECT_FLOAT_EQ(TernaDatos2, 5.0f);
+}
+
+TEST_F(LogDecodingTest, IgnoresOtherClassesAndIds) {
+  Decode(SbgFrame(9, ShipPayload(1, 0.5f), 1));
+  Decode(SbgFrame(3, ShipPayload(1, 0.5f)));
+  Decode(Bytes{0xFF, 0x5A, 9});
+  ProcesarTramaBinaria(nullptr, 55);
+  EXPECT_EQ(TernaTiempos1, -1000);
+  EXPECT_EQ(TernaDatos1, 0);
+}
+
+TEST_F(LogDecodingTest, WindowFillsThenProcessesAndRenumbersAtIntervalStart) {
+  auto sample = [](uint32_t t, float heave_m) { DecodeSample(t, 0.2f, 0.5f, -0.5f, heave_m); };
+
+  sample(1000, 0.25f);
+  sample(2000, 0.5f);
+  EXPECT_EQ(ContNumPtosOla, 0u);  // nothing processed yet
+  EXPECT_EQ(ibytes_a_escribir_sd[0], 0u);
+  sample(3000, 0.75f);  // into slot 3 without a shift: the first processed window
+  EXPECT_EQ(TernaDatos_pos1_0, 1);
+  EXPECT_EQ(TernaDatos_pos2_0, 2);
+  EXPECT_EQ(TernaDatos_pos3_0, 3);
+  EXPECT_EQ(TernaDatos_pos2_3, 50);
+  EXPECT_EQ(ContNumPtosOla, 1u);
+  EXPECT_EQ(ibytes_a_escribir_sd[0], 65u);
+  EXPECT_EQ(std::string(cbuffer_raw).substr(18, 18), "00000,0011, 00050,");
+  sample(4000, 1.0f);
+  EXPECT_EQ(TernaDatos_pos1_0, 2);
+  EXPECT_EQ(TernaDatos_pos2_0, 3);
+  EXPECT_EQ(TernaDatos_pos3_0, 4);
+  EXPECT_EQ(TernaDatos_pos3_1, 4000);
+
+  // an all-zero sample is dropped but uses up its number
+  DecodeSample(5000, 0.0f, 0.0f, 0.0f, 0.0f);
+  EXPECT_EQ(contPtosOlaActual, 5);
+  EXPECT_EQ(TernaDatos_pos3_0, 4);
+
+  // a new averaging interval: numbers restart, the window is renumbered, point 3 never reaches
+  // the middle slot
+  contPtosOlaActual = 0;
+  std::vector<int32_t> middles;
+  for (uint32_t k = 0; k < 5; ++k) {
+    uint32_t before = ContNumPtosOla;
+    sample(6000 + 1000 * k, 0.25f);
+    if (ContNumPtosOla != before) middles.push_back(TernaDatos_pos2_0);
+    if (k == 0) {
+      EXPECT_EQ(TernaDatos_pos1_0, 0);
+      EXPECT_EQ(TernaDatos_pos2_0, 1);
+      EXPECT_EQ(TernaDatos_pos3_0, 2);
+      EXPECT_EQ(contPtosOlaActual, 2);
+    }
+  }
+  EXPECT_EQ(middles, (std::vector<int32_t>{1, 2, 4, 5}));
+}
+
+TEST_F(LogDecodingTest, SensorTimeFramesTheIntervalOnlyWithoutAValidClock) {
+  for (uint32_t t = 1000; t <= 4000; t += 1000) DecodeSample(t, 0.1f, 0.1f, 0.1f, 0.1f);
+  EXPECT_EQ(TIEMPO_INI, 3000);
+  EXPECT_EQ(TIEMPO_FIN, 4000);
+  EXPECT_NE(ConsoleText().find("==> NO HAY HORA VALIDA.\r\n"), std::string::npos);
+
+  TENGO_HORA_VALIDA = 1;
+  DecodeSample(5000, 0.1f, 0.1f, 0.1f, 0.1f);
+  EXPECT_EQ(TIEMPO_INI, 0);
+  EXPECT_EQ(TIEMPO_FIN, 0);
+}
+
+TEST_F(LogDecodingTest, HostAndDebugLinesFollowTheirSwitches) {
+  Decode(ShipFrame(1, -0.123f));
+  Decode(EulerFrame(1, -0.5f));
+  EXPECT_EQ(HostText(), "");
+
+  CTE_USO_APP_ZRX03 = 1;
+  cdebug_sensor = 1;
+  Decode(ShipFrame(2, -0.123f));
+  Decode(EulerFrame(2, -0.5f));
+  EXPECT_EQ(HostText(), "#PTO,-12.30,331\r\n");
+  EXPECT_NE(ConsoleText().find("auxHeave=-12.30, Round=-13\r\n,"), std::string::npos);
+
+  // a ship-motion log too short for its heave still writes its line, with 0 and the old value
+  host.text.clear();
+  console.text.clear();
+  Bytes f = ShipFrame(3, 0.5f);
+  Decode(Bytes(f.begin(), f.begin() + 20));
+  EXPECT_EQ(HostText(), "#PTO,0.00");
+  EXPECT_NE(ConsoleText().find("auxHeave=0.00, Round=-13\r\n,"), std::string::npos);
+  cdebug_sensor = 0;
+}
+
+}  // namespace
+}  // namespace olas::test

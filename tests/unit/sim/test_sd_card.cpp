@@ -1,0 +1,360 @@
+// The simulated card behind hal_sd_*, the run's card set-up, and the host-side image reader.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "board/hal.h"
+#include "sensor_olas_sim/card_setup.h"
+#include "sensor_olas_sim/options.h"
+#include "sim/board.h"
+#include "sim/fat_image_reader.h"
+#include "sim/sd_card.h"
+#include "unit/board/fat_image_tools.h"
+
+namespace olas::test {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::SdCard;
+
+std::vector<uint8_t> block_of(uint8_t v) { return std::vector<uint8_t>(512, v); }
+
+class SdCardTest : public ::testing::Test {
+ protected:
+  SdCardTest() : board(sim::Board::Config{}) { board.make_current(); }
+  ~SdCardTest() override { board.set_card(nullptr); }
+  TempDir dir;
+  sim::Board board;
+};
+
+TEST_F(SdCardTest, ImageIsSparseAnySizeAndTypedByCapacity) {
+  SdCard big((dir / "big.img").string(), (4ull << 30) + 1000);  // rounded down to whole blocks
+  EXPECT_EQ(big.blocks(), (4ull << 30) / 512 + 1);
+  EXPECT_EQ(big.type(), 3);  // SDHC
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "big.img").c_str(), &st), 0);
+  EXPECT_LT(uint64_t(st.st_blocks) * 512, 1u << 20);  // nothing allocated
+  ASSERT_TRUE(big.init());
+  std::vector<uint8_t> b = block_of(0x55);
+  ASSERT_TRUE(big.read(big.blocks() - 1, b.data()));
+  EXPECT_EQ(b, block_of(0));
+  EXPECT_FALSE(big.read(big.blocks(), b.data()));
+  EXPECT_EQ(big.error_code(), SdCard::kErrRange);
+
+  SdCard two((dir / "two.img").string(), 2ull << 30);
+  EXPECT_EQ(two.type(), 2);  // standard capacity up to 2 GB
+  ASSERT_TRUE(two.init());
+  ASSERT_TRUE(two.write(7, block_of(0xA7).data()));
+  // An existing image keeps its size and content.
+  SdCard again((dir / "two.img").string(), 0);
+  EXPECT_EQ(again.blocks(), two.blocks());
+  ASSERT_TRUE(again.init());
+  ASSERT_TRUE(again.read(7, b.data()));
+  EXPECT_EQ(b, block_of(0xA7));
+}
+
+TEST_F(SdCardTest, SlotStatesThroughTheHal) {
+  uint8_t b[512];
+  EXPECT_EQ(hal_sd_init(19, 12000000), 0);  // empty slot
+  EXPECT_EQ(hal_sd_blocks(), 0u);
+  EXPECT_NE(hal_sd_error_code(), 0);
+
+  SdCard card((dir / "c.img").string(), 8 << 20);
+  board.set_card(&card);
+  EXPECT_EQ(hal_sd_read(0, b), 0);  // not initialised yet
+  EXPECT_EQ(hal_sd_error_code(), SdCard::kErrNotReady);
+  ASSERT_EQ(hal_sd_init(19, 12000000), 1);
+  EXPECT_EQ(hal_sd_blocks(), 16384u);
+  EXPECT_EQ(hal_sd_type(), 2);
+  EXPECT_EQ(hal_sd_read(0, b), 1);
+
+  card.remove();
+  EXPECT_EQ(hal_sd_read(0, b), 0);
+  EXPECT_EQ(hal_sd_error_code(), SdCard::kErrNoCard);
+  EXPECT_EQ(hal_sd_init(19, 12000000), 0);
+  EXPECT_EQ(hal_sd_type(), 0);
+  card.insert();
+  EXPECT_EQ(hal_sd_read(0, b), 0);  // back, but must be started again
+  ASSERT_EQ(hal_sd_init(19, 12000000), 1);
+  EXPECT_EQ(hal_sd_read(0, b), 1);
+  EXPECT_EQ(card.counters().inits, 2u);
+}
+
+TEST_F(SdCardTest, BlockLatencyIsChargedInVirtualTime) {
+  SdCard card((dir / "c.img").string(), 8 << 20);  // default 0.2 ms read, 1 ms write
+  board.set_card(&card);
+  ASSERT_EQ(hal_sd_init(19, 12000000), 1);
+  uint8_t b[512] = {};
+  const sim::Cycles call = 48;  // the 1 us of a hal call
+  sim::Cycles t0 = board.now();
+  hal_sd_read(3, b);
+  EXPECT_EQ(board.now() - t0, 9600 + call);
+  t0 = board.now();
+  hal_sd_write(3, b);
+  EXPECT_EQ(board.now() - t0, 48000 + call);
+  t0 = board.now();
+  hal_sd_write_start(10, 2);
+  hal_sd_write_data(b);
+  hal_sd_write_data(b);
+  hal_sd_write_stop();
+  EXPECT_EQ(board.now() - t0, 2 * 48000 + 4 * call);
+  EXPECT_EQ(card.counters().blocks_written, 3u);
+  EXPECT_EQ(card.counters().blocks_read, 1u);
+}
+
+TEST_F(SdCardTest, WriteFaultsFullCardAndTheirCounters) {
+  SdCard card((dir / "c.img").string(), 1 << 20);
+  ASSERT_TRUE(card.init());
+  ASSERT_TRUE(card.write(1, block_of(1).data()));
+  card.fail_writes(true);
+  EXPECT_FALSE(card.write(2, block_of(2).data()));
+  EXPECT_EQ(card.error_code(), SdCard::kErrWrite);
+  EXPECT_EQ(card.error_data(), 2u);
+  std::vector<uint8_t> b(512);
+  EXPECT_TRUE(card.read(1, b.data()));  // reads still work
+  EXPECT_EQ(b, block_of(1));
+  card.fail_writes(false);
+  card.set_full(true);
+  EXPECT_FALSE(card.write(2, block_of(2).data()));
+  EXPECT_EQ(card.error_code(), SdCard::kErrFull);
+  EXPECT_FALSE(card.erase(0, 10));
+  EXPECT_TRUE(card.write_start(2, 1));
+  EXPECT_FALSE(card.write_data(block_of(2).data()));
+  EXPECT_EQ(card.counters().failed_writes, 3u);
+  EXPECT_EQ(card.counters().blocks_written, 1u);
+  ASSERT_TRUE(card.read(2, b.data()));
+  EXPECT_EQ(b, block_of(0));
+}
+
+TEST_F(SdCardTest, MultiBlockWriteAndItsSequenceErrors) {
+  SdCard card((dir / "c.img").string(), 1 << 20);
+  ASSERT_TRUE(card.init());
+  EXPECT_FALSE(card.write_data(block_of(9).data()));  // no write_start
+  EXPECT_EQ(card.error_code(), SdCard::kErrSequence);
+  EXPECT_FALSE(card.write_stop());
+  ASSERT_TRUE(card.write_start(100, 3));
+  for (uint8_t i = 0; i < 3; ++i) ASSERT_TRUE(card.write_data(block_of(uint8_t(0x10 + i)).data()));
+  ASSERT_TRUE(card.write_stop());
+  std::vector<uint8_t> b(512);
+  for (uint8_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(card.read(100 + i, b.data()));
+    EXPECT_EQ(b, block_of(uint8_t(0x10 + i)));
+  }
+  // A write cut short (the formatter's time limit) is ended by the next command, which works.
+  ASSERT_TRUE(card.write_start(200, 2));
+  ASSERT_TRUE(card.write_data(block_of(7).data()));
+  EXPECT_TRUE(card.write(300, block_of(3).data()));
+  EXPECT_FALSE(card.write_data(block_of(1).data()));
+  EXPECT_EQ(card.error_code(), SdCard::kErrSequence);
+  ASSERT_TRUE(card.read(201, b.data()));
+  EXPECT_EQ(b, block_of(0));
+  // Running off the end of the card.
+  ASSERT_TRUE(card.write_start(card.blocks() - 1, 2));
+  EXPECT_TRUE(card.write_data(block_of(1).data()));
+  EXPECT_FALSE(card.write_data(block_of(1).data()));
+  EXPECT_EQ(card.error_code(), SdCard::kErrRange);
+}
+
+TEST_F(SdCardTest, EraseZeroesAndKeepsTheImageSparse) {
+  SdCard card((dir / "c.img").string(), 64 << 20);
+  ASSERT_TRUE(card.init());
+  for (uint32_t i = 0; i < 2048; ++i) ASSERT_TRUE(card.write(1000 + i, block_of(0xEE).data()));
+  ASSERT_TRUE(card.erase(1000, 1000 + 2047));
+  std::vector<uint8_t> b(512);
+  ASSERT_TRUE(card.read(1500, b.data()));
+  EXPECT_EQ(b, block_of(0));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "c.img").c_str(), &st), 0);
+  EXPECT_LT(uint64_t(st.st_blocks) * 512, 512u * 1024);
+  EXPECT_EQ(uint64_t(st.st_size), 64u << 20);
+  EXPECT_FALSE(card.erase(10, 5));
+  EXPECT_FALSE(card.erase(0, card.blocks()));
+  EXPECT_EQ(card.counters().blocks_erased, 2048u);
+}
+
+TEST_F(SdCardTest, PowerCutHookDropsWritesAfterTheNth) {
+  SdCard card((dir / "c.img").string(), 1 << 20);
+  ASSERT_TRUE(card.init());
+  ASSERT_TRUE(card.write(0, block_of(1).data()));
+  card.cut_power_after(2);  // two more land, the rest are lost while reported done
+  for (uint32_t i = 1; i <= 4; ++i) EXPECT_TRUE(card.write(i, block_of(uint8_t(i)).data()));
+  std::vector<uint8_t> b(512);
+  card.read(2, b.data());
+  EXPECT_EQ(b, block_of(2));
+  card.read(3, b.data());
+  EXPECT_EQ(b, block_of(0));
+  EXPECT_EQ(card.counters().dropped_writes, 2u);
+
+  std::vector<uint32_t> seen;
+  card.set_write_hook([&](uint64_t, uint32_t block) {
+    seen.push_back(block);
+    return block == 9 ? SdCard::WriteAction::kFail : SdCard::WriteAction::kAccept;
+  });
+  EXPECT_TRUE(card.write(8, block_of(8).data()));
+  EXPECT_FALSE(card.write(9, block_of(9).data()));
+  EXPECT_EQ(seen, (std::vector<uint32_t>{8, 9}));
+}
+
+// ---- the run's card options and set-up ------------------------------------------------------
+
+TEST(CardOptions, SizesAndEventsParseAndBadValuesAreNamed) {
+  EXPECT_EQ(parse_card_size("4G"), 4ull << 30);
+  EXPECT_EQ(parse_card_size("2G"), 2ull << 30);
+  EXPECT_EQ(parse_card_size("512M"), 512ull << 20);
+  EXPECT_EQ(parse_card_size("1.5G"), 3ull << 29);
+  EXPECT_EQ(parse_card_size("1048576"), 1ull << 20);
+  for (const char* bad : {"", "G", "4X", "-4G", "4 G", "100", "3T"}) {
+    try {
+      parse_card_size(bad);
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const OptionError& e) {
+      EXPECT_NE(std::string(e.what()).find(std::string("'") + bad + "'"), std::string::npos) << e.what();
+    }
+  }
+  auto ev = parse_card_events("remove@2h,insert@90m,fail-writes@30s,full@0");
+  ASSERT_EQ(ev.size(), 4u);
+  EXPECT_EQ(ev[0].kind, CardEvent::Kind::kRemove);
+  EXPECT_DOUBLE_EQ(ev[0].t_s, 7200);
+  EXPECT_EQ(ev[1].kind, CardEvent::Kind::kInsert);
+  EXPECT_DOUBLE_EQ(ev[1].t_s, 5400);
+  EXPECT_EQ(ev[2].kind, CardEvent::Kind::kFailWrites);
+  EXPECT_EQ(ev[3].kind, CardEvent::Kind::kFull);
+  EXPECT_EQ(card_event_text(ev[2]), "fail-writes@30s");
+  EXPECT_TRUE(parse_card_events("").empty());
+  for (const char* bad : {"remove", "eject@2h", "remove@", "remove@-1h", "remove@2x", "remove@2h,"}) {
+    EXPECT_THROW(parse_card_events(bad), OptionError) << bad;
+  }
+  try {
+    parse_card_event("eject@2h");
+  } catch (const OptionError& e) {
+    EXPECT_NE(std::string(e.what()).find("eject"), std::string::npos);
+  }
+}
+
+TEST(CardSetup, NewImageIsFormattedOnceAndEventsFireOnTime) {
+  SKIP_WITHOUT_FAT_TOOLS();
+  TempDir dir;
+  sim::Board board(sim::Board::Config{});
+  board.make_current();
+  CardOptions o;
+  o.size_bytes = 16 << 20;
+  o.events = parse_card_events("remove@1s,insert@2s");
+  int formats = 0;
+  sim::Board* seen_board = nullptr;
+  CardFormatter mkfs = [&](sim::Board& scratch, SdCard& card) {
+    ++formats;
+    seen_board = sim::Board::current();
+    EXPECT_EQ(&scratch, seen_board);
+    EXPECT_EQ(scratch.card(), &card);
+    return run_command(find_tool("mkfs.fat") + " -F 16 '" + card.path() + "'") == 0;
+  };
+  {
+    CardSetup s = setup_card(board, o, dir.path(), mkfs);
+    ASSERT_TRUE(s.card);
+    EXPECT_TRUE(s.created);
+    EXPECT_TRUE(s.formatted) << s.format_error;
+    EXPECT_EQ(s.image, dir / "card.img");
+    EXPECT_EQ(formats, 1);
+    EXPECT_NE(seen_board, &board);
+    EXPECT_EQ(sim::Board::current(), &board);
+    EXPECT_EQ(board.now(), 0u);  // formatting took none of the run's time
+    EXPECT_EQ(board.card(), s.card.get());
+    EXPECT_EQ(s.card->blocks(), 32768u);
+
+    EXPECT_EQ(hal_sd_init(19, 0), 1);
+    board.hal_delay(uint32_t(board.cycles_for(1.5)));
+    EXPECT_EQ(hal_sd_init(19, 0), 0);  // removed at 1 s
+    board.hal_delay(uint32_t(board.cycles_for(1.0)));
+    EXPECT_EQ(hal_sd_init(19, 0), 1);  // back at 2 s
+    board.set_card(nullptr);
+  }
+  // A second run finds the image: no format, its size kept, and an absent card.
+  o.absent = true;
+  o.size_bytes = 1 << 30;
+  o.events.clear();
+  CardSetup s2 = setup_card(board, o, dir.path(), mkfs);
+  EXPECT_FALSE(s2.created);
+  EXPECT_EQ(formats, 1);
+  EXPECT_EQ(s2.card->blocks(), 32768u);
+  EXPECT_EQ(hal_sd_init(19, 0), 0);
+  board.set_card(nullptr);
+
+  // A formatter that throws (the firmware stopping) is reported, not propagated.
+  CardOptions o3;
+  o3.image = (dir / "other.img").string();
+  o3.size_bytes = 8 << 20;
+  CardSetup s3 = setup_card(board, o3, dir.path(), [](sim::Board&, SdCard&) -> bool {
+    throw std::runtime_error("firmware halted with no watchdog running");
+  });
+  EXPECT_FALSE(s3.formatted);
+  EXPECT_NE(s3.format_error.find("halted"), std::string::npos);
+  EXPECT_EQ(sim::Board::current(), &board);
+  board.set_card(nullptr);
+}
+
+TEST(CardSetup, FilesAreCopiedOutWithSizesAndLineCounts) {
+  SKIP_WITHOUT_FAT_TOOLS();
+  TempDir dir;
+  ImageSpec spec{16, 16, 4, true};
+  make_image(dir / "card.img", spec);
+  write_host_file(dir / "a", "one\ntwo\nthree\n");
+  write_host_file(dir / "b", "no newline at the end");
+  ASSERT_EQ(mtools("mmd", dir / "card.img", spec, "::/261207"), 0);
+  ASSERT_EQ(mtools("mcopy", dir / "card.img", spec, "'" + (dir / "a").string() + "' ::/261207/1420.raw"), 0);
+  ASSERT_EQ(mtools("mcopy", dir / "card.img", spec, "'" + (dir / "b").string() + "' ::/NOTE.TXT"), 0);
+
+  sim::Board board(sim::Board::Config{});
+  board.make_current();
+  CardOptions o;
+  o.image = (dir / "card.img").string();
+  CardSetup s = setup_card(board, o, dir / "out", nullptr);
+  nlohmann::json j = collect_card(s, dir / "out");
+  board.set_card(nullptr);
+  ASSERT_FALSE(j.contains("error")) << j.dump();
+  EXPECT_EQ(j["fat_type"], 16);
+  EXPECT_EQ(j["directories"], nlohmann::json::array({"261207"}));
+  ASSERT_EQ(j["files"].size(), 2u);
+  std::map<std::string, std::pair<uint64_t, uint64_t>> files;
+  for (const auto& f : j["files"]) files[f["path"]] = {f["size"], f["lines"]};
+  EXPECT_EQ(files["261207/1420.raw"], std::make_pair(uint64_t(14), uint64_t(3)));
+  EXPECT_EQ(files["NOTE.TXT"], std::make_pair(uint64_t(21), uint64_t(1)));
+  EXPECT_EQ(read_host_file(dir / "out" / "card" / "261207" / "1420.raw"), "one\ntwo\nthree\n");
+  EXPECT_TRUE(j.contains("counters"));
+
+  // An image without a volume gives an error entry, not an exception.
+  patch_image(dir / "card.img", uint64_t(kPartitionStart) * 512 + 510, {0, 0});
+  nlohmann::json bad = collect_card(s, dir / "out2");
+  EXPECT_TRUE(bad.contains("error"));
+}
+
+// ---- the host-side reader ------------------------------------------------------------------------
+
+TEST(FatImageReaderTest, LongNamesCaseBitsAndDamage) {
+  SKIP_WITHOUT_FAT_TOOLS();
+  TempDir dir;
+  ImageSpec spec{40, 32, 1, false};
+  make_image(dir / "card.img", spec);
+  write_host_file(dir / "x", std::string(3000, 'x') + "\n");
+  ASSERT_EQ(mtools("mcopy", dir / "card.img", spec,
+                   "'" + (dir / "x").string() + "' '::/A rather long name.log'"),
+            0);
+  {
+    sim::FatImageReader r(dir / "card.img");
+    EXPECT_EQ(r.fat_type(), 32);
+    auto list = r.list();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].path, "A rather long name.log");
+    EXPECT_EQ(r.read(list[0]).size(), 3001u);
+    EXPECT_EQ(sim::FatImageReader::count_lines(r.read(list[0])), 1u);
+  }
+  // Bytes per sector broken: refused with a reason.
+  patch_image(dir / "card.img", 11, {0, 1});
+  EXPECT_THROW(sim::FatImageReader(dir / "card.img"), sim::FatImageError);
+  EXPECT_THROW(sim::FatImageReader(dir / "missing.img"), sim::FatImageError);
+  EXPECT_EQ(sim::FatImageReader::count_lines({}), 0u);
+}
+
+}  // namespace
+}  // namespace olas::test

@@ -1,0 +1,254 @@
+// The clock-rate correction: the sensor-time measurement, the comparison with GPS time, the
+// limits, the stored rate, and what each accepted GPS fix leaves for it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "comms/comunicaciones_pc.h"
+#include "core/reloj.h"
+#include "gps/modulo_gps.h"
+#include "settings/virtual_e2prom.h"
+#include "unit/gps/gps_fixture.h"
+#include "waves/correccion_reloj.h"
+#include "waves/waves.h"
+
+namespace olas::test {
+namespace {
+
+const std::string kLimits = "Limites establecidos permitidos: [46500, 49500]  OJO!!\r\n";
+
+class ClockCorrection : public GpsFixture {
+ protected:
+  ClockCorrection() {
+    CTE_AJUSTE_RELOJ = 1;
+    CTE_VELOCIDAD_RELOJ = 48000;
+  }
+  // A sensor measurement from t0 over span_us, ended with `counts` 100-ms steps.
+  void Measure(int32_t t0, int32_t span_us, int32_t counts) {
+    Tiempo_Ajustar_Hora = 1;
+    Tiempo_Capturar_Hora_Inicial = 1;
+    TernaTiempos1 = t0;
+    Correccion_Reloj_porWaves();
+    CONT_TIEMPO_MICRO_ACUMULADO = counts;
+    TernaTiempos1 = int32_t(uint32_t(t0) + uint32_t(span_us));
+    Correccion_Reloj_porWaves();
+  }
+  void Reference(int day, int h, int m, int s) {
+    cdia_gps_anterior = uint8_t(day);
+    chora_gps_anterior = uint8_t(h);
+    cminuto_gps_anterior = uint8_t(m);
+    csegundo_gps_anterior = uint8_t(s);
+  }
+  void Gps(int day, int h, int m, int s) {
+    cdia_gps = uint8_t(day);
+    chora_gps = uint8_t(h);
+    cminuto_gps = uint8_t(m);
+    csegundo_gps = uint8_t(s);
+  }
+  void Compared(int day, int h, int m, int s) {
+    cdia_comparativa = uint8_t(day);
+    chora_comparativa = uint8_t(h);
+    cminuto_comparativa = uint8_t(m);
+    csegundo_comparativa = uint8_t(s);
+    Tiempo_Ajustar_Hora = 1;
+    Tiempo_Revision_Hora_GPS = 1;
+  }
+};
+
+TEST_F(ClockCorrection, SensorMeasurementScalesTheRateByTickOverSensorTime) {
+  Tiempo_Ajustar_Hora = 1;
+  Tiempo_Capturar_Hora_Inicial = 1;
+  TernaTiempos1 = 5000000;
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_SBG_Ini, 5000000);
+  EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 0);
+  EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 0);
+  EXPECT_EQ(TakeConsole(), "TIEMPOS Inicio:5000000\r\n");
+
+  // still counting at 600 steps: nothing
+  CONT_TIEMPO_MICRO_ACUMULADO = 600;
+  TernaTiempos1 = 65000000;
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+  EXPECT_EQ(TakeConsole(), "");
+
+  // 60 100 000 us against 601 steps: exactly the nominal rate
+  CONT_TIEMPO_MICRO_ACUMULADO = 601;
+  TernaTiempos1 = 65100000;
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+  EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
+  EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, -1);
+  EXPECT_EQ(Tiempo_SBG_Diferencia, 60100000);
+  EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
+  EXPECT_EQ(TakeConsole(),
+            "TIEMPOS SBG: 65100000-5000000=60100000 ; CONTADORES DE MICRO: 601 ==> CALCULO MICRO "
+            "vs SBG: 48000;\r\n" +
+                kLimits);
+
+  // against 602 steps: 48000 x 60200 / 60100 = 48079.87
+  Measure(5000000, 60100000, 602);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48080);
+  EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48080);
+  // the measurement wraps with the sensor's counter
+  Measure(-30000000, 60100000, 602);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48160);  // scaled from the rate now in force
+}
+
+TEST_F(ClockCorrection, RatesOutsideTheLimitsAreClamped) {
+  Measure(1000, 57696000, 601);  // 50 000
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 49500);
+  EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 49500);
+  CTE_VELOCIDAD_RELOJ = 48000;
+  Measure(1000, 64106667, 601);  // 45 000
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 46500);
+  // no sensor time at all: the division gives infinity, still clamped
+  Measure(1000, 0, 601);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 49500);
+  TakeConsole();
+}
+
+TEST_F(ClockCorrection, NothingRunsUntilAStepIsPending) {
+  Tiempo_Ajustar_Hora = 0;
+  Tiempo_Revision_Hora_GPS = 1;
+  Tiempo_Capturar_Hora_Inicial = 1;
+  CONT_TIEMPO_MICRO_ACUMULADO = 900;
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 900);
+  EXPECT_EQ(Tiempo_Revision_Hora_GPS, 1);
+  EXPECT_EQ(TakeConsole(), "");
+  CONT_TIEMPO_MICRO_ACUMULADO = -1;
+}
+
+TEST_F(ClockCorrection, GpsComparisonCorrectsBeyondFifteenSeconds) {
+  // 14 400 s of GPS time, 14 420 s on the clock: 20 s fast
+  Reference(5, 10, 0, 0);
+  Gps(5, 14, 0, 0);
+  Compared(5, 14, 0, 20);
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_Diferencia_gps, 14400);
+  EXPECT_EQ(Tiempo_Diferencia_Comparativa, 14420);
+  EXPECT_EQ(Tiempo_Resta, -20);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48067);
+  EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48067);
+  EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
+  EXPECT_EQ(Tiempo_Revision_Hora_GPS, 0);
+  EXPECT_EQ(chora_gps_anterior, 14);  // the reference moves on
+  EXPECT_EQ(
+      TakeConsole(),
+      "Hora anterior GPS:10:00:00\r\nHora actual UTC:14:00:20\r\nHora actual GPS:14:00:00\r\n"
+      "CTE_VELOCIDAD_RELOJ: 48000\r\n"
+      "RESTA TIEMPOS: -20 segundos.  Dif Gps(1)-Gpx(0)=14400 Dif UtcMicro(1)-Gps(0)=14420; \r\n"
+      "CALCULO CON GPS:48067\r\n" +
+          kLimits + "Hora anterior GPS (Actualizacion): 14:00:00\r\n");
+
+  // 10 s fast: within the tolerance, the rate stays
+  CTE_VELOCIDAD_RELOJ = 48000;
+  Reference(5, 10, 0, 0);
+  Compared(5, 14, 0, 10);
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+  EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48067);  // not stored again
+  EXPECT_EQ(chora_gps_anterior, 14);
+
+  // 16 s slow: corrected downwards
+  Reference(5, 10, 0, 0);
+  Compared(5, 13, 59, 44);
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 47947);  // 48000 x 14384 / 14400 = 47946.67
+  TakeConsole();
+}
+
+TEST_F(ClockCorrection, ComparisonAcrossMidnightAddsOneDay) {
+  Reference(5, 23, 50, 0);
+  Gps(6, 0, 10, 0);
+  Compared(6, 0, 10, 0);
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_Diferencia_gps, 1200);
+  EXPECT_EQ(Tiempo_Diferencia_Comparativa, 1200);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+  std::string console = TakeConsole();
+  EXPECT_NE(
+      console.find(
+          "CTE_VELOCIDAD_RELOJ: 48000\r\nCambio de dia. \r\nCambio de dia. \r\nRESTA TIEMPOS: 0 "),
+      std::string::npos)
+      << console;
+}
+
+TEST_F(ClockCorrection, NoClockTimeElapsedFallsBackToTheNominalRate) {
+  CTE_VELOCIDAD_RELOJ = 48500;
+  Reference(5, 10, 0, 0);
+  Gps(5, 14, 0, 0);
+  Compared(5, 10, 0, 0);  // the clock did not move
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_Calculo, 0.0);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+  EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48000);
+  // GPS time going backwards gives a negative rate: clamped to the lower limit
+  Reference(5, 10, 0, 0);
+  Gps(5, 9, 0, 0);
+  Compared(5, 11, 0, 0);
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 46500);
+  TakeConsole();
+}
+
+TEST_F(ClockCorrection, EachAcceptedFixLeavesItsPartForTheCorrection) {
+  // during a measurement (or before the first): the measurement starts again
+  Tiempo_Ajustar_Hora = 1;
+  Tiempo_Capturar_Hora_Inicial = 0;
+  Tiempo_Revision_Hora_GPS = 1;
+  Batch(GoodBatch());
+  EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 1);
+  EXPECT_EQ(Tiempo_Revision_Hora_GPS, 0);
+  EXPECT_EQ(cdia_gps_anterior, 0);
+  EXPECT_EQ(TakeConsole(), "Fecha capturada:23/03/94 12:35:19\r\n");
+
+  // after the measurement, the first fix becomes the reference
+  Tiempo_Ajustar_Hora = 0;
+  cdatos_tx_zrx03 = 0;
+  cpeticion_nueva_hora = 1;
+  Batch(GoodBatch());
+  EXPECT_EQ(cdia_gps_anterior, 23);
+  EXPECT_EQ(chora_gps_anterior, 12);
+  EXPECT_EQ(cminuto_gps_anterior, 35);
+  EXPECT_EQ(csegundo_gps_anterior, 19);
+  EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
+  EXPECT_EQ(TakeConsole(),
+            "Hora anterior GPS (Recepcion GPS):12:35:19\r\nFecha capturada:23/03/94 12:35:19\r\n");
+
+  // four hours later the clock has run 21 s fast: its reading before the fix is kept
+  cdatos_tx_zrx03 = 0;
+  cpeticion_nueva_hora = 1;
+  SetClock(23, 3, 94, 16, 35, 40);
+  cacciones_cada_segundo = cacciones_cada_100milisegundos = cacciones_cada_10milisegundos = 0;
+  Batch(GoodBatch("GP", 'A', "163519"));
+  EXPECT_EQ(cdia_comparativa, 23);
+  EXPECT_EQ(chora_comparativa, 16);
+  EXPECT_EQ(cminuto_comparativa, 35);
+  EXPECT_EQ(csegundo_comparativa, 40);
+  EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+  EXPECT_EQ(Tiempo_Revision_Hora_GPS, 1);
+  EXPECT_EQ(chora_utc, 16);
+  EXPECT_EQ(csegundo_utc, 19);
+  EXPECT_EQ(
+      TakeConsole(),
+      "Hora comparativa UTC (Recepcion GPS):16:35:40\r\nFecha capturada:23/03/94 16:35:19\r\n");
+  // the next sample compares: 14 421 s of clock over 14 400 s of GPS
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48070);
+  TakeConsole();
+
+  // with the correction off, a fix touches none of it
+  CTE_AJUSTE_RELOJ = 0;
+  Tiempo_Ajustar_Hora = 1;
+  Tiempo_Capturar_Hora_Inicial = 0;
+  cdatos_tx_zrx03 = 0;
+  cpeticion_nueva_hora = 1;
+  Batch(GoodBatch());
+  EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 0);
+  EXPECT_EQ(cano_utc, 94);
+}
+
+}  // namespace
+}  // namespace olas::test

@@ -1,0 +1,236 @@
+// The averaging schedule: interval ends on the clock and on sensor time, the hourly review,
+// time-stamp differences and the interval codes.
+#include <string>
+
+#include "comms/comunicaciones_pc.h"
+#include "core/reloj.h"
+#include "settings/virtual_e2prom.h"
+#include "unit/waves/waves_fixture.h"
+#include "waves/analisis_olas.h"
+
+namespace olas::test {
+namespace {
+
+class IntervalScheduleTest : public WavesTest {
+ protected:
+  std::string End() {
+    return std::to_string(HHfin) + ":" + std::to_string(MMfin) + ":" + std::to_string(SSfin);
+  }
+  std::string Start() {
+    return std::to_string(HHini) + ":" + std::to_string(MMini) + ":" + std::to_string(SSini);
+  }
+  // One window through the pipeline, with a flat window that never forms a wave.
+  void Tick(int h, int m, int s) {
+    Clock(7, 12, 26, h, m, s);
+    TernaDatos_pos1_3 = TernaDatos_pos2_3 = TernaDatos_pos3_3 = 0;
+    ProcesarTernaDatos();
+  }
+};
+
+TEST_F(IntervalScheduleTest, IntervalCodesAndMinutes) {
+  const struct {
+    int32_t in, minutes;
+  } table[] = {{0, 10}, {10, 10}, {1, 15},  {15, 15}, {2, 20},  {20, 20},          {3, 30},
+               {4, 60}, {60, 60}, {30, 30}, {5, 30},  {45, 30}, {-1, 30}, {255, 30}, {INT32_MIN, 30}};
+  for (const auto& row : table) EXPECT_EQ(Interpretar_Intervalo_Promedio(row.in), row.minutes) << row.in;
+}
+
+TEST_F(IntervalScheduleTest, EndsOneSecondAfterTheNextBoundaryOfTheInterval) {
+  const struct {
+    int32_t setting;
+    int h, m, s;
+    const char* end;
+  } table[] = {
+      {2, 10, 7, 33, "10:20:1"},  {20, 10, 47, 0, "11:0:1"},  {3, 10, 30, 0, "11:0:1"},
+      {30, 10, 29, 59, "10:30:1"}, {1, 10, 44, 59, "10:45:1"}, {0, 10, 0, 1, "10:10:1"},
+      {4, 9, 59, 59, "10:0:1"},    {60, 23, 10, 0, "23:59:50"}, {0, 23, 55, 0, "23:59:50"},
+      {3, 23, 40, 0, "23:59:50"},  {3, 23, 20, 0, "23:30:1"},
+  };
+  for (const auto& row : table) {
+    CTE_INTERVALO_PROMEDIO = row.setting;
+    HHini = MMini = SSini = 0;
+    HHfin = MMfin = SSfin = 0;
+    Clock(7, 12, 26, row.h, row.m, row.s);
+    Determinar_Proxima_Hora_Final(0);
+    EXPECT_EQ(End(), row.end) << row.setting << " at " << row.h << ":" << row.m;
+    EXPECT_EQ(Start(), std::to_string(row.h) + ":" + std::to_string(row.m) + ":" + std::to_string(row.s));
+  }
+}
+
+TEST_F(IntervalScheduleTest, ComputesTheEndOnceAndTracesIt) {
+  CTE_INTERVALO_PROMEDIO = 2;
+  Clock(7, 12, 26, 10, 7, 33);
+  Determinar_Proxima_Hora_Final(0);
+  EXPECT_EQ(TakeConsole(), "\r\nHH Inicial = 10:7:33\r\n\r\nCTE_INTERVALO_PROMEDIO_INTERPRETADO=20\r\n\r\nHH Final = 10:20:1\r\n");
+  EXPECT_EQ(CTE_INTERVALO_PROMEDIO_INTERPRETADO, 20);
+  EXPECT_EQ(YY_ini, 26);
+  EXPECT_EQ(MM_ini, 12);
+  EXPECT_EQ(DD_ini, 7);
+  // with an end set, nothing more happens; codes other than 0 and 1 return at once
+  Clock(7, 12, 26, 10, 9, 0);
+  Determinar_Proxima_Hora_Final(0);
+  Determinar_Proxima_Hora_Final(2);
+  EXPECT_EQ(End(), "10:20:1");
+  EXPECT_EQ(Start(), "10:7:33");
+  EXPECT_EQ(TakeConsole(), "");
+  // a start of exactly midnight is the same as none: no end yet
+  HHini = MMini = SSini = 0;
+  HHfin = MMfin = SSfin = 0;
+  Clock(8, 12, 26, 0, 0, 0);
+  Determinar_Proxima_Hora_Final(0);
+  EXPECT_EQ(End(), "0:0:0");
+}
+
+TEST_F(IntervalScheduleTest, EndsOnTheFirstSampleAfterTheEndSecond) {
+  CTE_INTERVALO_PROMEDIO = 3;
+  Tick(10, 0, 30);
+  EXPECT_EQ(End(), "10:30:1");
+  Tick(10, 30, 0);
+  Tick(10, 30, 1);
+  EXPECT_EQ(cdatos_tx_zrx03, 0) << "10:30:01 is not past the end";
+  Tick(10, 30, 2);
+  EXPECT_EQ(cdatos_tx_zrx03, 1) << "the interval closed with an empty frame";
+  EXPECT_EQ(Start(), "10:30:1");
+  EXPECT_EQ(End(), "11:0:1");
+  EXPECT_EQ(std::string(cbuffer_res).substr(0, 15), "07,12,26,10,00,") << "record stamped with the interval start";
+}
+
+TEST_F(IntervalScheduleTest, LastIntervalOfTheDayEndsAt235950AndTheNextStartsAt000001) {
+  CTE_INTERVALO_PROMEDIO = 4;
+  Tick(23, 10, 0);
+  EXPECT_EQ(End(), "23:59:50");
+  Tick(23, 59, 50);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Tick(23, 59, 51);
+  EXPECT_EQ(Start(), "0:0:1");
+  // seen from hour 23, the end 01:00:01 of the next day is held back as hour 25
+  EXPECT_EQ(End(), "1:0:1");
+  Tick(23, 59, 52);
+  EXPECT_EQ(HHfin, 25);
+  Tick(23, 59, 59);
+  Tick(0, 0, 0);
+  EXPECT_EQ(End(), "1:0:1");
+  Tick(0, 59, 59);
+  EXPECT_EQ(Start(), "0:0:1");
+  Tick(1, 0, 2);
+  EXPECT_EQ(Start(), "1:0:1");
+  EXPECT_EQ(End(), "2:0:1");
+}
+
+TEST_F(IntervalScheduleTest, AnEndAfterMidnightIsNotReachedAtHour23) {
+  // an interval started just after 23:59:50 ends at 00:10:01, not at once
+  CTE_INTERVALO_PROMEDIO = 0;
+  HHini = 0;
+  MMini = 0;
+  SSini = 1;
+  HHfin = MMfin = SSfin = 0;
+  Tick(23, 59, 55);
+  EXPECT_EQ(HHfin, 24);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Tick(0, 5, 0);
+  EXPECT_EQ(End(), "0:10:1");
+  Tick(0, 10, 2);
+  EXPECT_EQ(cdatos_tx_zrx03, 1);
+}
+
+TEST_F(IntervalScheduleTest, WithoutValidTimeTheSensorClockMeasuresTheInterval) {
+  CTE_INTERVALO_PROMEDIO = 0;
+  const uint32_t t0 = 4000000000u;  // the interval straddles the counter's wrap
+  for (uint32_t k = 0; k < 3; ++k) Sample(t0 + k * 100000u, 5);
+  EXPECT_EQ(TIEMPO_INI, int32_t(t0 + 200000u)) << "the first processed sample starts the interval";
+  const uint32_t first = t0 + 200000u;
+  TakeConsole();
+  // 600 000 000 us after the first sample is not more than 10 minutes
+  Sample(first + 300000000u, 5);
+  Sample(first + 600000000u, 5);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Sample(first + 600100000u, 5);
+  EXPECT_EQ(cdatos_tx_zrx03, 1);
+  EXPECT_EQ(TIEMPO_INI, int32_t(first + 600100000u)) << "the next interval is measured from the closing sample";
+  EXPECT_EQ(TIEMPO_FIN, 0);
+  EXPECT_NE(TakeConsole().find("\r\nHACER_PROMEDIO_POR_TIEMPO_SUPERADO = 1\r\n"), std::string::npos);
+  EXPECT_EQ(HHfin, 0) << "no clock schedule without a valid time";
+  cdatos_tx_zrx03 = 0;
+  Sample(first + 1200100000u, 5);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Sample(first + 1200150000u, 5);  // the window renumbers after a restart and holds this one back
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Sample(first + 1200200000u, 5);
+  EXPECT_EQ(cdatos_tx_zrx03, 1);
+}
+
+TEST_F(IntervalScheduleTest, TimeSpanBetweenSensorStamps) {
+  EXPECT_EQ(Diferencia_Timespan(100, 0), 0u);
+  EXPECT_EQ(Diferencia_Timespan(100, 350), 250u);
+  EXPECT_EQ(Diferencia_Timespan(-10, 20), 28u) << "counter wrap, 2 us offsets included";
+  EXPECT_EQ(Diferencia_Timespan(-100, -50), 50u);
+  EXPECT_EQ(Diferencia_Timespan(2147483000, -2147483000), 1294u) << "past 2^31 the counter goes on";
+  EXPECT_EQ(Diferencia_Timespan(350, 100), 4294967044u) << "a stamp behind the start is a full wrap";
+  // equal stamps are no time at all, not a full wrap of the counter
+  EXPECT_EQ(Diferencia_Timespan(777, 777), 0u);
+  EXPECT_EQ(Diferencia_Timespan(-5, -5), 0u);
+}
+
+class TimeReviewTest : public IntervalScheduleTest {
+ protected:
+  void Review(int start_h, int start_m, int end_h, int end_m, int hour) {
+    CTE_INTERVALO_PROMEDIO = 0;
+    CTE_INTERVALO_PROMEDIO_INTERPRETADO = 10;
+    HHini = uint8_t(start_h);
+    MMini = uint8_t(start_m);
+    SSini = 1;
+    HHfin = uint8_t(end_h);
+    MMfin = uint8_t(end_m);
+    SSfin = 1;
+    Clock(7, 12, 26, hour, 0, 15);
+    TakeConsole();
+    Revision_Tiempos();
+  }
+};
+
+TEST_F(TimeReviewTest, RepairsAnEndTooFarAhead) {
+  Review(9, 50, 12, 0, 10);
+  EXPECT_EQ(TakeConsole(),
+            "\r\nRevision de tiempo: 720-600=120>10-10=5(9:50)\r\n  =>Reinicio Hora Fin.\r\n  =>Reinicio."
+            "\r\nHH Inicial = 9:50:1\r\n\r\nCTE_INTERVALO_PROMEDIO_INTERPRETADO=10\r\n\r\nHH Final = 10:0:1\r\n");
+  EXPECT_EQ(End(), "10:0:1");
+}
+
+TEST_F(TimeReviewTest, RepairsAStartLeftBehindByAClockJump) {
+  Review(7, 20, 7, 30, 10);
+  std::string text = TakeConsole();
+  EXPECT_EQ(text.substr(0, text.find("  =>Reinicio.")),
+            "\r\nRevision de tiempo: 450-600=-150>10-160=-145(7:20)\r\n  Reinicio Hora Ini.\r\n");
+  EXPECT_EQ(Start(), "10:0:15");
+  EXPECT_EQ(End(), "10:10:1");
+}
+
+TEST_F(TimeReviewTest, RepairsAnEndAlreadyPassed) {
+  Review(9, 52, 9, 59, 10);
+  std::string text = TakeConsole();
+  EXPECT_NE(text.find("  =>Reinicio Hora Fin. (Menor que utc)\r\n  =>Reinicio.\r\nHH Inicial = 9:52:1"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(End(), "10:0:1");
+}
+
+TEST_F(TimeReviewTest, LeavesAConsistentScheduleAloneAndActsOnlyAtHh0015InHours1To22) {
+  Review(9, 50, 10, 0, 10);
+  EXPECT_EQ(TakeConsole(), "\r\nRevision de tiempo: 600-600=0>10-10=5(9:50)\r\n");
+  EXPECT_EQ(End(), "10:0:1");
+  for (int hour : {0, 23}) {
+    Review(7, 20, 7, 30, hour);
+    EXPECT_EQ(TakeConsole(), "") << hour;
+    EXPECT_EQ(Start(), "7:20:1");
+  }
+  Review(7, 20, 7, 30, 10);
+  TakeConsole();
+  HHini = 7;
+  MMini = 20;
+  csegundo_utc = 16;
+  Revision_Tiempos();
+  EXPECT_EQ(TakeConsole(), "");
+}
+
+}  // namespace
+}  // namespace olas::test

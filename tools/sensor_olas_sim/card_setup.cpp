@@ -1,0 +1,185 @@
+// The SD card of a simulation run (see card_setup.h).
+#include "sensor_olas_sim/card_setup.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "sensor_olas_sim/options.h"
+#include "sim/fat_image_reader.h"
+
+namespace olas {
+namespace fs = std::filesystem;
+
+namespace {
+
+// "2h", "90m", "30s", "1.5d", plain seconds; 0 allowed (an event at the start).
+double parse_event_time(const std::string& text, const std::string& whole) {
+  size_t used = 0;
+  double v = 0;
+  try {
+    v = std::stod(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  std::string unit = used ? text.substr(used) : "?";
+  double scale = 0;
+  if (unit.empty() || unit == "s") scale = 1;
+  else if (unit == "m" || unit == "min") scale = 60;
+  else if (unit == "h") scale = 3600;
+  else if (unit == "d") scale = 86400;
+  if (scale == 0 || !std::isfinite(v) || v < 0 || text[0] == '-' || text[0] == '+')
+    throw OptionError("bad time in card event '" + whole + "' (use e.g. remove@2h, insert@90m)");
+  return v * scale;
+}
+
+}  // namespace
+
+uint64_t parse_card_size(const std::string& text) {
+  size_t used = 0;
+  double v = 0;
+  bool ok = !text.empty() && (std::isdigit(static_cast<unsigned char>(text[0])) != 0);
+  if (ok) {
+    try {
+      v = std::stod(text, &used);
+    } catch (const std::exception&) {
+      ok = false;
+    }
+  }
+  std::string unit = ok ? text.substr(used) : "";
+  double scale = 0;
+  if (unit.empty()) scale = 1;
+  else if (unit == "K" || unit == "k") scale = 1024.0;
+  else if (unit == "M") scale = 1024.0 * 1024;
+  else if (unit == "G") scale = 1024.0 * 1024 * 1024;
+  else if (unit == "T") scale = 1024.0 * 1024 * 1024 * 1024;
+  if (!ok || scale == 0 || !std::isfinite(v))
+    throw OptionError("not a card size: '" + text + "' (use e.g. 4G, 2G, 512M)");
+  double bytes = std::floor(v * scale / 512.0) * 512.0;
+  // the smallest card a FAT16 volume fits on, and the 32-bit block count of the hal
+  if (bytes < 1024.0 * 1024 || bytes > 2.0 * 1024 * 1024 * 1024 * 1024 - 512)
+    throw OptionError("card size out of range: '" + text + "' (1M..2T)");
+  return uint64_t(bytes);
+}
+
+CardEvent parse_card_event(const std::string& text) {
+  size_t at = text.find('@');
+  if (at == std::string::npos)
+    throw OptionError("card event without a time: '" + text + "' (use e.g. remove@2h)");
+  std::string what = text.substr(0, at);
+  CardEvent e;
+  if (what == "remove") e.kind = CardEvent::Kind::kRemove;
+  else if (what == "insert") e.kind = CardEvent::Kind::kInsert;
+  else if (what == "fail-writes") e.kind = CardEvent::Kind::kFailWrites;
+  else if (what == "full") e.kind = CardEvent::Kind::kFull;
+  else
+    throw OptionError("unknown card event '" + what + "' in '" + text +
+                      "' (use remove, insert, fail-writes or full)");
+  e.t_s = parse_event_time(text.substr(at + 1), text);
+  return e;
+}
+
+std::vector<CardEvent> parse_card_events(const std::string& text) {
+  std::vector<CardEvent> events;
+  size_t from = 0;
+  while (from <= text.size() && !text.empty()) {
+    size_t comma = text.find(',', from);
+    std::string part = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    events.push_back(parse_card_event(part));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  return events;
+}
+
+std::string card_event_text(const CardEvent& e) {
+  static const char* kNames[] = {"remove", "insert", "fail-writes", "full"};
+  char t[32];
+  std::snprintf(t, sizeof t, "%gs", e.t_s);
+  return std::string(kNames[int(e.kind)]) + "@" + t;
+}
+
+CardSetup setup_card(sim::Board& board, const CardOptions& o, const fs::path& out_dir,
+                     const CardFormatter& format) {
+  CardSetup s;
+  if (!o.enabled) return s;
+  s.image = o.image.empty() ? out_dir / "card.img" : fs::path(o.image);
+  std::error_code ec;
+  s.created = !fs::exists(s.image, ec);
+  if (!s.image.parent_path().empty()) fs::create_directories(s.image.parent_path());
+  sim::SdCard::Config cfg = o.timing;
+  cfg.present = true;
+  s.card = std::make_unique<sim::SdCard>(s.image.string(), s.created ? o.size_bytes : 0, cfg);
+
+  if (s.created && format) {
+    // the firmware's formatter runs on a scratch board: the run's clock stays at 0
+    sim::Board* previous = sim::Board::current();
+    sim::Board scratch(sim::Board::Config{});
+    scratch.make_current();
+    scratch.set_card(s.card.get());
+    try {
+      s.formatted = format(scratch, *s.card);
+      if (!s.formatted) s.format_error = "the formatter reported a failure";
+    } catch (const std::exception& e) {
+      s.format_error = e.what();
+    } catch (...) {
+      s.format_error = "the formatter stopped (MCU reset or end of run)";
+    }
+    scratch.set_card(nullptr);
+    if (previous) previous->make_current();
+  }
+
+  if (o.absent) s.card->remove();
+  if (o.full) s.card->set_full(true);
+  board.set_card(s.card.get());
+  sim::SdCard* card = s.card.get();
+  for (const CardEvent& e : o.events) {
+    std::function<void()> fn;
+    switch (e.kind) {
+      case CardEvent::Kind::kRemove: fn = [card] { card->remove(); }; break;
+      case CardEvent::Kind::kInsert: fn = [card] { card->insert(); }; break;
+      case CardEvent::Kind::kFailWrites: fn = [card] { card->fail_writes(true); }; break;
+      case CardEvent::Kind::kFull: fn = [card] { card->set_full(true); }; break;
+    }
+    board.schedule(board.cycles_for(e.t_s), fn);
+  }
+  return s;
+}
+
+nlohmann::json card_counters(const sim::SdCard& card) {
+  const auto& c = card.counters();
+  return {{"inits", c.inits},
+          {"blocks_read", c.blocks_read},
+          {"blocks_written", c.blocks_written},
+          {"failed_writes", c.failed_writes},
+          {"dropped_writes", c.dropped_writes},
+          {"failed_reads", c.failed_reads},
+          {"erases", c.erases},
+          {"blocks_erased", c.blocks_erased}};
+}
+
+nlohmann::json collect_card(const CardSetup& setup, const fs::path& out_dir) {
+  nlohmann::json j;
+  if (!setup.card) {
+    j["error"] = "no card";
+    return j;
+  }
+  j["image"] = setup.image.string();
+  j["counters"] = card_counters(*setup.card);
+  try {
+    sim::FatImageReader reader(setup.image);
+    j["fat_type"] = reader.fat_type();
+    j["free_clusters"] = reader.free_clusters();
+    j["cluster_count"] = reader.cluster_count();
+    j["directories"] = nlohmann::json::array();
+    for (const auto& e : reader.list())
+      if (e.is_dir) j["directories"].push_back(e.path);
+    j["files"] = nlohmann::json::array();
+    for (const auto& f : reader.copy_out(out_dir / "card"))
+      j["files"].push_back({{"path", f.path}, {"size", f.size}, {"lines", f.lines}});
+  } catch (const std::exception& e) {
+    j["error"] = e.what();
+  }
+  return j;
+}
+
+}  // namespace olas

@@ -1,0 +1,211 @@
+#include "sensor_olas_sim/gps_setup.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "sensor_olas_sim/options.h"
+
+namespace olas {
+
+namespace {
+
+const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop";
+
+double number(const std::string& key, const std::string& value, double lo, double hi) {
+  char* end = nullptr;
+  double v = value.empty() ? NAN : std::strtod(value.c_str(), &end);
+  if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v))
+    throw OptionError(key + " is not a number: '" + value + "'");
+  if (v < lo || v > hi) {
+    char range[96];
+    std::snprintf(range, sizeof range, " (%g..%g)", lo, hi);
+    throw OptionError(key + " out of range: '" + value + "'" + range);
+  }
+  return v;
+}
+
+// A duration that may be zero (an immediate fix): "30s", "2m", "1h" or plain seconds.
+double ttff(const std::string& value) {
+  std::string num = value;
+  double unit = 1;
+  if (!num.empty()) {
+    char u = num.back();
+    if (u == 's' || u == 'm' || u == 'h') {
+      unit = u == 's' ? 1 : (u == 'm' ? 60 : 3600);
+      num.pop_back();
+    }
+  }
+  char* end = nullptr;
+  double v = num.empty() ? NAN : std::strtod(num.c_str(), &end);
+  if (num.empty() || end != num.c_str() + num.size() || !std::isfinite(v) || v < 0)
+    throw OptionError("ttff is not a duration: '" + value + "' (use 30s, 2m or 0)");
+  return v * unit;
+}
+
+}  // namespace
+
+sim::GpsReceiverConfig parse_gps(const std::string& text, sim::GpsReceiverConfig c) {
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    std::string item =
+        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
+    if (item.empty()) {
+      if (text.empty()) break;
+      throw OptionError("empty item in '" + text + "' (" + kKeys + ")");
+    }
+    size_t eq = item.find('=');
+    if (eq == std::string::npos)
+      throw OptionError("expected KEY=VALUE, got '" + item + "' (" + kKeys + ")");
+    std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+    if (key == "ttff") {
+      c.ttff_s = ttff(value);
+    } else if (key == "talker") {
+      if (value != "GP" && value != "GN")
+        throw OptionError("talker must be GP or GN: '" + value + "'");
+      c.talker = value;
+    } else if (key == "fix") {
+      if (value == "never")
+        c.never_fix = true;
+      else if (value == "normal")
+        c.never_fix = false;
+      else
+        throw OptionError("fix must be never or normal: '" + value + "'");
+    } else if (key == "sats") {
+      double v = number("sats", value, 0, sim::GpsReceiverConfig::kMaxSatellites);
+      if (v != std::floor(v)) throw OptionError("sats is not a whole number: '" + value + "'");
+      c.satellites = int(v);
+    } else if (key == "lat") {
+      c.lat_deg = number("lat", value, -90, 90);
+    } else if (key == "lon") {
+      c.lon_deg = number("lon", value, -180, 180);
+    } else if (key == "pdop") {
+      c.pdop = number("pdop", value, 0.5, 99.99);
+    } else if (key == "hdop") {
+      c.hdop = number("hdop", value, 0.5, 99.99);
+    } else if (key == "vdop") {
+      c.vdop = number("vdop", value, 0.5, 99.99);
+    } else {
+      throw OptionError("unknown key '" + key + "' in '" + item + "' (" + kKeys + ")");
+    }
+  }
+  return c;
+}
+
+GpsOptions gps_options(const std::optional<std::string>& gps, bool no_gps,
+                       const std::optional<std::string>& replay_gps) {
+  GpsOptions o;
+  if (no_gps) {
+    if (gps) throw OptionError("--no-gps: cannot be combined with --gps '" + *gps + "'");
+    if (replay_gps)
+      throw OptionError("--no-gps: cannot be combined with --replay-gps '" + *replay_gps + "'");
+    o.enabled = false;
+    return o;
+  }
+  if (gps && replay_gps)
+    throw OptionError("--replay-gps: '" + *replay_gps + "' replaces the receiver set by --gps '" +
+                      *gps + "'; give one of them");
+  if (gps) {
+    try {
+      o.receiver = parse_gps(*gps);
+    } catch (const OptionError& e) {
+      throw OptionError(std::string("--gps: ") + e.what());
+    }
+  }
+  if (replay_gps) {
+    if (replay_gps->empty()) throw OptionError("--replay-gps: no file given");
+    o.receiver.replay_path = *replay_gps;
+    try {
+      sim::GpsReceiver::read_log(*replay_gps);  // read now, so that a bad log is an option error
+    } catch (const std::runtime_error& e) {
+      throw OptionError(std::string("--replay-gps: ") + e.what());
+    }
+  }
+  return o;
+}
+
+GpsSetup setup_gps(sim::Board& board, const GpsOptions& options, int64_t start_utc) {
+  GpsSetup s;
+  if (!options.enabled) return s;
+  sim::GpsReceiverConfig c = options.receiver;
+  c.start_utc = start_utc;
+  s.receiver = std::make_unique<sim::GpsReceiver>(board, c);
+  s.receiver->start();
+  return s;
+}
+
+sim::GpsReceiver::ClockProbe firmware_clock_probe(sim::Machine& machine) {
+  return [&machine](sim::FirmwareClock& c) {
+    auto u8 = [&](const char* name, uint8_t& out) {
+      auto* p = machine.global<volatile uint8_t>(name);
+      if (p) out = *p;
+      return p != nullptr;
+    };
+    auto* rate = machine.global<int32_t>("CTE_VELOCIDAD_RELOJ");
+    if (!rate) return false;
+    uint8_t cs = 0, c100 = 0, c10 = 0;
+    bool ok = u8("cdia_utc", c.day) && u8("cmes_utc", c.month) && u8("cano_utc", c.year) &&
+              u8("chora_utc", c.hour) && u8("cminuto_utc", c.minute) &&
+              u8("csegundo_utc", c.second) && u8("cacciones_cada_segundo", cs) &&
+              u8("cacciones_cada_100milisegundos", c100) &&
+              u8("cacciones_cada_10milisegundos", c10) && u8("cpeticion_nueva_hora", c.time_wanted);
+    if (!ok) return false;
+    c.boot = machine.boots();
+    c.sub_s = cs * 0.1 + c100 * 0.01 + c10 * 0.001;
+    c.clock_rate = *rate;
+    return true;
+  };
+}
+
+void connect_gps(GpsSetup& gps, sim::Machine& machine) {
+  if (gps.receiver) gps.receiver->set_clock_probe(firmware_clock_probe(machine));
+}
+
+nlohmann::json gps_summary(GpsSetup& gps) {
+  nlohmann::json j;
+  if (!gps.receiver) {
+    j["mode"] = "none";
+    return j;
+  }
+  sim::GpsReceiver& r = *gps.receiver;
+  r.check_fixes();
+  const sim::GpsReceiverConfig& c = r.config();
+  if (!c.replay_path.empty()) {
+    j["mode"] = "replay";
+    j["replay"] = {
+        {"file", c.replay_path}, {"epochs", r.replay_epochs()}, {"sent", r.replay_sent()}};
+  } else {
+    j["mode"] = "live";
+    j["receiver"] = {
+        {"ttff_s", c.ttff_s},   {"talker", c.talker}, {"fix", c.never_fix ? "never" : "normal"},
+        {"sats", c.satellites}, {"lat", c.lat_deg},   {"lon", c.lon_deg},
+        {"pdop", c.pdop},       {"hdop", c.hdop},     {"vdop", c.vdop}};
+  }
+  const sim::GpsReceiverStats& s = r.stats();
+  j["stats"] = {{"power_ons", s.power_ons},
+                {"epochs", s.epochs},
+                {"fix_epochs", s.fix_epochs},
+                {"sentences", s.sentences},
+                {"bytes", s.bytes},
+                {"ubx_in", s.ubx_in},
+                {"acks", s.acks},
+                {"naks", s.naks},
+                {"nmea_in", s.nmea_in},
+                {"ignored_off", s.ignored_off},
+                {"epochs_dropped", s.epochs_dropped}};
+  j["fixes"] = nlohmann::json::array();
+  for (const auto& f : r.fixes()) {
+    nlohmann::json e = {{"t", f.t_s},
+                        {"true_utc", f.true_utc},
+                        {"clock_before", f.clock_before},
+                        {"clock_rate", f.clock_rate}};
+    e["error_s"] = f.error_s ? nlohmann::json(*f.error_s) : nlohmann::json(nullptr);
+    j["fixes"].push_back(e);
+  }
+  return j;
+}
+
+}  // namespace olas
