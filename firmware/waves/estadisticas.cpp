@@ -15,7 +15,7 @@
 #define MEDIA_VUELTA 1800
 #define VUELTA 3600
 #define MINUTOS_HORA 60
-#define SIGUES_DEPURACION 187  // '=' de cada línea de cierre de la traza
+#define IGUALES_DEPURACION 187  // '=' de cada línea de cierre de la traza
 #define INICIO_CUERPO_TRAMA 5  // tras "$RES,"
 #define COLA_TRAMA 5           // '*', dos cifras, CR, LF
 
@@ -34,6 +34,7 @@ struct EstadisticasIntervalo {
 };
 
 int pivot(uint16_t* u, uint16_t* v, int izq, int der) {
+  if (u == nullptr || v == nullptr) return izq;
   uint16_t ipivote = u[izq];
   int i = izq;
   for (int j = izq + 1; j <= der; ++j) {
@@ -57,8 +58,8 @@ int pivot(uint16_t* u, uint16_t* v, int izq, int der) {
 }
 
 // Las dos partes de cada partición son independientes, así que ordenar primero la menor da el
-// mismo resultado que el esquema izquierda-recursiva; la pila queda en log2(n) llamadas aunque
-// todas las alturas sean iguales.
+// mismo orden (también entre alturas iguales) que recurrir siempre por la izquierda; la pila queda
+// en log2(n) llamadas aunque las alturas lleguen de mayor a menor, como en un mar que amaina.
 void quicksort(uint16_t* u, uint16_t* v, int izq, int der) {
   if (u == nullptr || v == nullptr) return;
   while (izq < der) {
@@ -199,7 +200,7 @@ static void copia_cuerpo_trama() {
 }
 
 static void linea_iguales() {
-  for (uint16_t i = 0; i < SIGUES_DEPURACION; ++i) Serial1.print('=');
+  for (uint16_t i = 0; i < IGUALES_DEPURACION; ++i) Serial1.print('=');
   Serial1.println();
 }
 

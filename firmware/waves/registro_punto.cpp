@@ -4,6 +4,7 @@
 
 #include "comms/comunicaciones_pc.h"
 #include "core/reloj.h"
+#include "storage/gestion_sd.h"
 #include "waves/waves.h"
 
 #define HUECO_RAW 0
@@ -47,5 +48,8 @@ void Guardar_Datos_Procesados_RAW() {
   insertamos_variable_buffer(cbuffer_raw, mFlagHeading_Pto, 1, ',', HUECO_RAW);
   insertamos_variable_buffer(cbuffer_raw, mFlagAlign_Pto, 1, CARACTER_FINAL_CRLF, HUECO_RAW);
   cierre_registro_buffer(cbuffer_raw, HUECO_RAW);
-  // Aquí se marcará el registro para la tarjeta (cescritura_sd[0]) cuando exista el fichero RAW.
+  // Se escribe en la tarjeta sólo si el fichero RAW del intervalo existe.
+  if (ccreacion_nuevo_fichero[FICHERO_RAW] != FICHERO_NINGUNO && existe_fichero_sd(NOMBRE_FICHERO_RAW) == 1) {
+    cescritura_sd[FICHERO_RAW] = 1;
+  }
 }

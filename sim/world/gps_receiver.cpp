@@ -28,7 +28,7 @@ constexpr size_t kMaxQueuedBytes = 2000;
 constexpr int kPrns[] = {2, 5, 7, 9, 13, 15, 18, 20, 24, 27, 29, 30, 8, 12};
 
 std::string two(int v) {
-  char b[8];
+  char b[16];
   std::snprintf(b, sizeof b, "%02d", v);
   return b;
 }
@@ -112,9 +112,12 @@ std::string GpsReceiver::sentence(const std::string& body) {
 
 std::vector<uint8_t> GpsReceiver::ubx(uint8_t cls, uint8_t id,
                                       const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> f = {
-      0xB5, 0x62, cls, id, uint8_t(payload.size() & 0xFF), uint8_t(payload.size() >> 8)};
-  f.insert(f.end(), payload.begin(), payload.end());
+  std::vector<uint8_t> f;
+  f.reserve(payload.size() + 8);
+  for (uint8_t b : {uint8_t(0xB5), uint8_t(0x62), cls, id, uint8_t(payload.size() & 0xFF),
+                    uint8_t(payload.size() >> 8)})
+    f.push_back(b);
+  for (uint8_t b : payload) f.push_back(b);
   uint8_t a = 0, b = 0;
   for (size_t i = 2; i < f.size(); ++i) {
     a = uint8_t(a + f[i]);

@@ -32,6 +32,9 @@ olas::RunOptions options(const fs::path& out, const std::string& duration) {
   o.start_utc = olas::parse_utc(olas::kDefaultStart);
   o.firmware_image = OLAS_FIRMWARE_IMAGE;
   o.quiet = true;
+  o.gps.enabled = false;  // no receiver: intervals by sensor time
+  o.card.enabled = false;
+  o.clock_ppm = 0.0;
   return o;
 }
 

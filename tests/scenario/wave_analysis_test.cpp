@@ -22,6 +22,9 @@ RunOptions SeaRun(const fs::path& out) {
   o.firmware_image = OLAS_FIRMWARE_IMAGE;
   o.quiet = true;
   o.seed = 1;
+  o.gps.enabled = false;  // no receiver: intervals by sensor time
+  o.card.enabled = false;
+  o.clock_ppm = 0.0;
   o.sea = parse_sea("hs=2,tp=8,dir=270,spread=20", o.sea);
   parse_drift("0.2,90", o.sea);
   o.motion_unit.rate_hz = kRate;

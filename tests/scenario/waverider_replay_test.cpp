@@ -133,6 +133,9 @@ Replay RunReplay(const std::vector<Record>& records, int heave_sign, const std::
   o.start_utc = parse_utc(kDefaultStart);
   o.firmware_image = OLAS_FIRMWARE_IMAGE;
   o.quiet = true;
+  o.gps.enabled = false;  // no receiver: intervals by sensor time
+  o.card.enabled = false;
+  o.clock_ppm = 0.0;
   o.motion_unit.start_s = kUnitStart;
   o.motion_unit.replay_path = WriteStream(records, heave_sign, out).string();
   o.duration_s = kUnitStart + double(records.size() + 1) * kRecordPeriodUs * 1e-6;

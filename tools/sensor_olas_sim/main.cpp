@@ -43,6 +43,20 @@ int main(int argc, char** argv) {
       ->excludes(sea_opt)->excludes(rate_opt)->excludes(drift_opt)->excludes(euler40)->excludes(order_opt)
       ->excludes(capture)->excludes(replay)->excludes(corrupt_opt)->excludes(missing_opt)->excludes(silence_opt);
   replay->excludes(sea_opt)->excludes(rate_opt)->excludes(drift_opt)->excludes(euler40)->excludes(order_opt);
+  // GPS receiver, SD card and host controller
+  std::string gps_text, replay_gps, card_image, card_size, card_events;
+  bool no_gps = false, no_card = false;
+  auto* gps_opt = app.add_option("--gps", gps_text,
+                                 "GPS receiver: ttff=30s,talker=GP|GN,fix=normal|never,sats=8,lat=,lon=,pdop=,hdop=,vdop=");
+  auto* replay_gps_opt = app.add_option("--replay-gps", replay_gps, "send a recorded receiver log instead of the receiver");
+  app.add_flag("--no-gps", no_gps, "no GPS receiver on Serial3");
+  app.add_option("--card", card_image, "card image file; default OUT/card.img (made and formatted when missing)");
+  app.add_option("--card-size", card_size, "size of a new card image: 4G (default), 2G, 512M; 2G and below is a standard card");
+  app.add_option("--card-event", card_events, "card events: remove@2h,insert@3h,fail-writes@1h,full@4h");
+  app.add_flag("--card-full", o.card.full, "the card takes no writes");
+  app.add_flag("--card-absent", o.card.absent, "the card starts out of its slot");
+  app.add_flag("--no-card", no_card, "no card at all");
+  olas::add_host_options(app, o.host);
   try {
     app.parse(argc, argv);
     auto named = [](const char* option, auto parse) {
@@ -69,6 +83,14 @@ int main(int argc, char** argv) {
       o.motion_unit.missing_probability = named("--sensor-missing", [&] { return olas::parse_missing(missing); });
     for (const auto& s : silences)
       o.motion_unit.silences.push_back(named("--sensor-silence", [&] { return olas::parse_silence(s); }));
+    o.gps = olas::gps_options(gps_opt->count() ? std::optional<std::string>(gps_text) : std::nullopt, no_gps,
+                              replay_gps_opt->count() ? std::optional<std::string>(replay_gps) : std::nullopt);
+    o.card.enabled = !no_card;
+    o.card.image = card_image;
+    if (!card_size.empty()) o.card.size_bytes = named("--card-size", [&] { return olas::parse_card_size(card_size); });
+    if (!card_events.empty())
+      o.card.events = named("--card-event", [&] { return olas::parse_card_events(card_events); });
+    olas::check_host_options(o.host);
     const auto& replay_path = o.motion_unit.replay_path;
     if (!replay_path.empty() && (!std::filesystem::is_regular_file(replay_path) || !std::ifstream(replay_path, std::ios::binary)))
       throw olas::OptionError("--replay-sensor: cannot read '" + replay_path + "'");

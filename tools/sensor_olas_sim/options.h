@@ -7,6 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "sensor_olas_sim/card_setup.h"
+#include "sensor_olas_sim/gps_setup.h"
+#include "sensor_olas_sim/host_setup.h"
 #include "sim/world/motion_unit.h"
 #include "sim/world/sea.h"
 
@@ -16,7 +19,7 @@ struct RunOptions {
   double duration_s = 3 * 3600.0;
   std::string out_dir = "sim-out";
   int64_t start_utc = 0;  // true UTC (Unix seconds) at virtual time 0
-  double clock_ppm = 0.0;
+  double clock_ppm = 150.0;
   bool jumper = false;              // debug jumper fitted on pin 28
   std::optional<double> starve_watchdog_s;  // fault: watchdog restarts ignored from then on
   std::string firmware_image;       // empty = the one built with this program
@@ -27,6 +30,10 @@ struct RunOptions {
   bool sensor = true;               // motion unit attached to Serial2
   sim::SeaConfig sea;
   sim::MotionUnitConfig motion_unit;
+
+  GpsOptions gps;    // the GPS receiver on Serial3
+  CardOptions card;  // the SD card in its slot
+  HostOptions host;  // the host controller on Serial
 };
 
 // A bad option value: the message names the option and the value.

@@ -1,5 +1,6 @@
 #include "sensor_olas_sim/run.h"
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -38,6 +39,26 @@ void show_progress(double done_s, double total_s, double wall_s) {
   std::fflush(stderr);
 }
 
+// A new card comes formatted by the firmware's own formatter: a separate copy of the image,
+// run on the scratch board that setup_card made current, with the card in its slot.
+bool format_with_firmware(const std::string& image) {
+  void* h = dlopen(image.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) throw std::runtime_error(std::string("cannot load firmware: ") + dlerror());
+  auto format = reinterpret_cast<void (*)()>(dlsym(h, "_Z12Formatear_SDv"));
+  if (!format) {
+    dlclose(h);
+    throw std::runtime_error("firmware image lacks Formatear_SD");
+  }
+  try {
+    format();
+  } catch (...) {
+    dlclose(h);
+    throw;
+  }
+  dlclose(h);
+  return true;
+}
+
 }  // namespace
 
 RunResult run_simulation(const RunOptions& o) {
@@ -52,9 +73,15 @@ RunResult run_simulation(const RunOptions& o) {
   board.make_current();
 
   sim::Recorder console((out / "console.log").string(), 115200);
-  sim::Recorder host((out / "host.log").string(), 38400);
   board.attach(1, &console);
-  board.attach(0, &host);
+  install_sigint_handler();  // Ctrl-C ends the run cleanly, outputs written
+  HostLink host(board, o.host, o.out_dir);
+  host.attach();
+  GpsSetup gps = setup_gps(board, o.gps, o.start_utc);
+  CardSetup card = setup_card(board, o.card, out, [&](sim::Board&, sim::SdCard&) {
+    return format_with_firmware(firmware_image(o));
+  });
+  if (!card.format_error.empty()) throw std::runtime_error("card format failed: " + card.format_error);
   if (o.jumper) board.set_external(28, 0);
   if (o.starve_watchdog_s) board.starve_watchdog_from(board.cycles_for(*o.starve_watchdog_s));
 
@@ -75,8 +102,9 @@ RunResult run_simulation(const RunOptions& o) {
   }
 
   sim::Machine machine(board, firmware_image(o));
+  connect_gps(gps, machine);
   const sim::Cycles end = board.cycles_for(o.duration_s);
-  const sim::Cycles step = board.cycles_for(60.0);
+  const sim::Cycles step = board.cycles_for(host.step_seconds(60.0));
   const bool progress = !o.quiet && isatty(STDERR_FILENO);
 
   std::string error;
@@ -88,7 +116,10 @@ RunResult run_simulation(const RunOptions& o) {
     for (sim::Cycles t = 0; t < end;) {
       t = std::min(end, t + step);
       machine.run_until(t);
-      if (progress) show_progress(board.seconds(t), o.duration_s, wall_s());
+      host.step();
+      if (progress && (!host.realtime() || t % board.cycles_for(1.0) < step))
+        show_progress(board.seconds(t), o.duration_s, wall_s());
+      if (sigint_received()) break;
     }
   } catch (const std::exception& e) {
     error = e.what();
@@ -98,7 +129,6 @@ RunResult run_simulation(const RunOptions& o) {
   double wall = wall_s();
   double virt = board.seconds(board.now());
   console.flush();
-  host.flush();
   if (unit) unit->flush_capture();
   board.save_flash();
 
@@ -161,6 +191,9 @@ RunResult run_simulation(const RunOptions& o) {
                 {"components", c.components},
                 {"drift", {{"speed_mps", c.drift_mps}, {"toward_deg", c.drift_toward_deg}}}};
   }
+  s["host"] = host.finish();
+  s["gps"] = gps_summary(gps);
+  s["card"] = card.card ? collect_card(card, out) : nlohmann::json(nullptr);
   if (!error.empty()) s["error"] = error;
   std::ofstream((out / "summary.json").string()) << s.dump(2) << "\n";
   result.summary = std::move(s);

@@ -39,7 +39,7 @@ inline Bytes SbgFrame(uint8_t id, const Bytes& payload, uint8_t message_class = 
   f[3] = message_class;
   f[4] = uint8_t(n);
   f[5] = uint8_t(n >> 8);
-  std::copy(payload.begin(), payload.end(), f.begin() + 6);
+  for (size_t i = 0; i < n; ++i) f[6 + i] = payload[i];
   uint16_t crc = ReferenceKermit(f.data() + 2, n + 4);
   f[n + 6] = uint8_t(crc);
   f[n + 7] = uint8_t(crc >> 8);
