@@ -69,4 +69,8 @@ void Inicializar_Vectores_Base();
 // Empieza el estado de olas de un intervalo nuevo.
 void Comenzar_Proceso_Nuevo_Promedio_Olas();
 
+// El resto del análisis de olas y la corrección del reloj, con sus propias cabeceras.
+#include "waves/analisis_olas.h"
+#include "waves/correccion_reloj.h"
+
 #endif

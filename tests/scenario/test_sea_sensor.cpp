@@ -201,6 +201,8 @@ olas::RunOptions tool_options(const fs::path& out, double seconds) {
   o.start_utc = olas::parse_utc(olas::kDefaultStart);
   o.firmware_image = OLAS_FIRMWARE_IMAGE;
   o.quiet = true;
+  o.gps.enabled = false;  // the sensor path alone
+  o.card.enabled = false;
   return o;
 }
 
