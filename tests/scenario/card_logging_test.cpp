@@ -1,0 +1,150 @@
+// Card logging over hours at sea with the GPS: what lands on the card agrees with what went to the
+// host, the volume stays clean for fsck.fat, and card trouble never stops the sensor.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sensor_olas_sim/run.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> lines_of(const fs::path& p) {
+  std::vector<std::string> out;
+  std::istringstream in(read_file(p));
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+size_t count(const std::string& hay, const std::string& needle) {
+  size_t n = 0;
+  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+  return n;
+}
+
+olas::RunOptions card_run(const std::string& name, double seconds) {
+  fs::path out = fs::temp_directory_path() / ("olas_card_" + name + "_" + std::to_string(getpid()));
+  fs::remove_all(out);
+  olas::RunOptions o;
+  o.out_dir = out.string();
+  o.duration_s = seconds;
+  o.start_utc = olas::parse_utc(olas::kDefaultStart);
+  o.firmware_image = OLAS_FIRMWARE_IMAGE;
+  o.quiet = true;
+  o.card.size_bytes = 256ull << 20;  // small enough to copy the partition out for fsck.fat
+  return o;
+}
+
+uint32_t le32(const std::string& b, size_t at) {
+  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
+         uint32_t(uint8_t(b[at + 3])) << 24;
+}
+
+// fsck.fat -n on the volume the card's partition table points at; 0 = clean.
+int fsck_card(const fs::path& image, std::string* report) {
+  std::ifstream in(image, std::ios::binary);
+  std::string mbr(512, '\0');
+  in.read(mbr.data(), 512);
+  uint32_t start = le32(mbr, 446 + 8), blocks = le32(mbr, 446 + 12);
+  fs::path part = image.parent_path() / "partition.img";
+  std::string cmd = "dd if=" + image.string() + " of=" + part.string() + " bs=512 skip=" + std::to_string(start) +
+                    " count=" + std::to_string(blocks) + " conv=sparse status=none && fsck.fat -n " + part.string() +
+                    " > " + (image.parent_path() / "fsck.txt").string() + " 2>&1";
+  int rc = std::system(cmd.c_str());
+  *report = read_file(image.parent_path() / "fsck.txt");
+  fs::remove(part);
+  return WEXITSTATUS(rc);
+}
+
+TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
+  if (std::system("command -v fsck.fat >/dev/null 2>&1") != 0) GTEST_SKIP() << "fsck.fat missing";
+  auto o = card_run("3h", 3 * 3600.0);
+  auto r = olas::run_simulation(o);
+  ASSERT_EQ(r.exit_code, 0) << r.summary.dump();
+  EXPECT_TRUE(r.summary["resets"].empty());
+  const fs::path day = fs::path(o.out_dir) / "card" / "261207";
+  ASSERT_TRUE(fs::is_directory(day));
+
+  std::vector<fs::path> raw, wav, res;
+  for (const auto& e : fs::directory_iterator(day)) {
+    auto ext = e.path().extension();
+    (ext == ".raw" ? raw : ext == ".wav" ? wav : res).push_back(e.path());
+  }
+  std::sort(raw.begin(), raw.end());
+  std::sort(wav.begin(), wav.end());
+  ASSERT_EQ(res.size(), 1u);
+  ASSERT_GE(wav.size(), 9u);  // one per 20-minute interval
+
+  // point records: one 65-character line (CR LF included) per processed sample
+  size_t points = 0;
+  for (const auto& f : raw)
+    for (const auto& l : lines_of(f)) {
+      ASSERT_EQ(l.size() + 1, 65u) << f << ": " << l;
+      ++points;
+    }
+  EXPECT_GT(points, size_t(3 * 3600 * 10 * 0.9));
+
+  // one RES line per interval, as many as "RES," frames reached the host
+  std::string host = read_file(fs::path(o.out_dir) / "host.log");
+  auto res_lines = lines_of(res[0]);
+  EXPECT_EQ(res_lines.size(), count(host, "$RES,"));
+  EXPECT_GE(res_lines.size(), 8u);
+
+  // the waves of each closed interval's WAV file are the wave count of its RES line
+  std::map<std::string, int> waves_by_start;  // "HHMM" -> count
+  for (const auto& l : res_lines) {
+    std::vector<std::string> f;
+    std::stringstream ss(l);
+    for (std::string x; std::getline(ss, x, ',');) f.push_back(x);
+    ASSERT_GE(f.size(), 6u) << l;
+    waves_by_start[f[3] + f[4]] = std::atoi(f[5].substr(0, 5).c_str());
+  }
+  size_t matched = 0;
+  for (const auto& f : wav) {
+    std::string stem = f.stem().string();
+    auto it = waves_by_start.find(stem);
+    if (it == waves_by_start.end()) continue;  // the interval still open at the end of the run
+    EXPECT_EQ(int(lines_of(f).size()), it->second) << f;
+    ++matched;
+  }
+  EXPECT_GE(matched, res_lines.size() - 1);
+
+  std::string report;
+  EXPECT_EQ(fsck_card(fs::path(o.out_dir) / "card.img", &report), 0) << report;
+  fs::remove_all(o.out_dir);
+}
+
+TEST(CardLogging, RemovalReinsertionAndFailingWritesNeverStopTheSensor) {
+  auto o = card_run("events", 2 * 3600.0);
+  o.card.events = olas::parse_card_events("remove@30m,insert@45m,fail-writes@90m");
+  auto r = olas::run_simulation(o);
+  ASSERT_EQ(r.exit_code, 0) << r.summary.dump();
+  EXPECT_NEAR(r.summary["virtual_s"].get<double>(), 7200.0, 0.1);
+  EXPECT_TRUE(r.summary["resets"].empty()) << r.summary["resets"].dump();
+  // the sea state still reaches the host every interval, card or no card
+  std::string host = read_file(fs::path(o.out_dir) / "host.log");
+  EXPECT_GE(count(host, "$RES,"), 5u);
+  // records written before the removal are on the card
+  const fs::path day = fs::path(o.out_dir) / "card" / "261207";
+  ASSERT_TRUE(fs::is_directory(day));
+  EXPECT_GE(lines_of(day / "1420.res").size(), 1u);
+  fs::remove_all(o.out_dir);
+}
+
+}  // namespace
