@@ -116,8 +116,19 @@ static void sincronizar_ficheros_de_datos() {
   uint8_t cminuto = cminuto_utc;
   if (cminuto == cminuto_sincronizacion_sd) return;
   cminuto_sincronizacion_sd = cminuto;
+  uint8_t cperdida = 0;
   for (uint8_t t = FICHERO_RAW; t <= FICHERO_WAV; ++t) {
-    if (ccreacion_nuevo_fichero[t] == FICHERO_EN_USO && pfichero_tipo[t]->isOpen()) pfichero_tipo[t]->sync();
+    if (ccreacion_nuevo_fichero[t] == FICHERO_EN_USO && pfichero_tipo[t]->isOpen()) {
+      if (!pfichero_tipo[t]->sync()) cperdida = 1;
+    }
+  }
+  if (cperdida == 1) {
+    // La tarjeta ya no acepta escrituras (retirada o averiada): se arranca de nuevo como al
+    // encender, así una tarjeta repuesta vuelve a recibir los registros en ficheros nuevos.
+    Serial1.println("SD no presente");
+    cerrar_ficheros_sd();
+    resSdOk = 0;
+    ctarjeta_sd_inicializada = 0;
   }
 }
 

@@ -140,10 +140,19 @@ TEST(CardLogging, RemovalReinsertionAndFailingWritesNeverStopTheSensor) {
   // the sea state still reaches the host every interval, card or no card
   std::string host = read_file(fs::path(o.out_dir) / "host.log");
   EXPECT_GE(count(host, "$RES,"), 5u);
-  // records written before the removal are on the card
+  // the lost card is noticed, and a card put back receives the records again in new files
+  std::string console = read_file(fs::path(o.out_dir) / "console.log");
+  EXPECT_NE(console.find("SD no presente"), std::string::npos);
   const fs::path day = fs::path(o.out_dir) / "card" / "261207";
   ASSERT_TRUE(fs::is_directory(day));
-  EXPECT_GE(lines_of(day / "1420.res").size(), 1u);
+  EXPECT_GE(lines_of(day / "1420.res").size(), 2u);
+  bool after_insert = false;
+  for (const auto& e : fs::directory_iterator(day)) {
+    std::string stem = e.path().stem().string();
+    if (e.path().extension() == ".raw" && stem >= "1505" && stem < "1550" && fs::file_size(e.path()) > 0)
+      after_insert = true;
+  }
+  EXPECT_TRUE(after_insert);
   fs::remove_all(o.out_dir);
 }
 
