@@ -10,7 +10,7 @@ namespace {
 
 using Meaning = std::function<std::string(const std::string& raw)>;
 
-struct Spec {
+struct FieldDef {
   const char* name;
   Meaning meaning;
 };
@@ -94,7 +94,7 @@ std::string field_line(const std::string& name, const std::string& raw, const st
   return b;
 }
 
-std::string fields(const std::vector<Spec>& specs, const std::vector<std::string>& values, size_t first,
+std::string fields(const std::vector<FieldDef>& specs, const std::vector<std::string>& values, size_t first,
                    const std::string& what) {
   if (values.size() - first != specs.size())
     throw BadInput(what + ": " + std::to_string(values.size() - first) + " fields, expected " +
@@ -106,8 +106,8 @@ std::string fields(const std::vector<Spec>& specs, const std::vector<std::string
 
 // ---- the field tables ------------------------------------------------------------------------
 
-const std::vector<Spec>& settings() {
-  static const std::vector<Spec> s = {
+const std::vector<FieldDef>& settings() {
+  static const std::vector<FieldDef> s = {
       {"choras_sincronizacion_gps", number("h", "between GPS time synchronisations (1..24)")},
       {"CTE_FACTOR_CORRECCION_DIRECCION_STANDAR", number("", "direction correction factor (0/1)")},
       {"CTE_METODO_DIRECCION", choice({{"0", "velocity"}, {"1", "drift"}, {"2", "both"}}, "direction method")},
@@ -127,8 +127,8 @@ const std::vector<Spec>& settings() {
 }
 
 // Averaged record body: 17 fields with no direction method, 19 with one, 21 with both.
-std::vector<Spec> averaged(size_t count, bool empty_interval) {
-  std::vector<Spec> s = {
+std::vector<FieldDef> averaged(size_t count, bool empty_interval) {
+  std::vector<FieldDef> s = {
       {"day", number("", "date at the end of the interval")},
       {"month", number("", "")},
       {"year", number("", "within the century")},
@@ -177,8 +177,8 @@ std::string decode_averaged(const std::vector<std::string>& v, size_t first, con
   return out;
 }
 
-const std::vector<Spec>& gps_fields() {
-  static const std::vector<Spec> s = {
+const std::vector<FieldDef>& gps_fields() {
+  static const std::vector<FieldDef> s = {
       {"year", number("", "within the century (UTC)")},
       {"month", number("", "")},
       {"day", number("", "")},
@@ -201,8 +201,8 @@ const std::vector<Spec>& gps_fields() {
   return s;
 }
 
-const std::vector<Spec>& point_fields() {
-  static const std::vector<Spec> s = {
+const std::vector<FieldDef>& point_fields() {
+  static const std::vector<FieldDef> s = {
       {"day", number("", "00 without a valid clock")},
       {"month", number("", "")},
       {"year", number("", "")},
@@ -220,8 +220,8 @@ const std::vector<Spec>& point_fields() {
   return s;
 }
 
-const std::vector<Spec>& status_fields() {
-  static const std::vector<Spec> s = {
+const std::vector<FieldDef>& status_fields() {
+  static const std::vector<FieldDef> s = {
       {"cdia_utc", number("", "internal clock: day")},
       {"cmes_utc", number("", "month")},
       {"cano_utc", number("", "year (00 = no date)")},

@@ -81,42 +81,42 @@ void write_mbr(const fs::path& img, uint32_t start, uint32_t blocks, uint8_t typ
 }
 }  // namespace
 
-void make_image(const fs::path& img, const ImageSpec& spec) {
+void make_image(const fs::path& img, const ImageSpec& layout) {
   fs::remove(img);
   { std::ofstream(img, std::ios::binary); }
-  fs::resize_file(img, uint64_t(spec.size_mb) << 20);
-  uint32_t total = spec.size_mb * 2048u;
-  uint32_t offset = spec.partitioned ? kPartitionStart : 0;
+  fs::resize_file(img, uint64_t(layout.size_mb) << 20);
+  uint32_t total = layout.size_mb * 2048u;
+  uint32_t offset = layout.partitioned ? kPartitionStart : 0;
   uint32_t vol_blocks = total - offset;
-  std::string cmd = quote(find_tool("mkfs.fat")) + " -F " + std::to_string(spec.fat_bits) +
-                    " -s " + std::to_string(spec.sectors_per_cluster) + " -n TESTCARD";
-  if (spec.partitioned) {
+  std::string cmd = quote(find_tool("mkfs.fat")) + " -F " + std::to_string(layout.fat_bits) +
+                    " -s " + std::to_string(layout.sectors_per_cluster) + " -n TESTCARD";
+  if (layout.partitioned) {
     cmd += " --offset=" + std::to_string(offset) + " -h " + std::to_string(offset);
   }
   cmd += " " + quote(img) + " " + std::to_string(vol_blocks / 2);
   std::string out;
   ASSERT_EQ(run_command(cmd, &out), 0) << cmd << "\n" << out;
-  if (spec.partitioned)
-    write_mbr(img, offset, vol_blocks, spec.fat_bits == 32 ? 0x0C : (spec.fat_bits == 16 ? 0x06 : 0x01));
+  if (layout.partitioned)
+    write_mbr(img, offset, vol_blocks, layout.fat_bits == 32 ? 0x0C : (layout.fat_bits == 16 ? 0x06 : 0x01));
 }
 
-std::string mtools_target(const fs::path& img, const ImageSpec& spec) {
+std::string mtools_target(const fs::path& img, const ImageSpec& layout) {
   std::string t = img.string();
-  if (spec.partitioned) t += "@@" + std::to_string(uint64_t(kPartitionStart) * 512);
+  if (layout.partitioned) t += "@@" + std::to_string(uint64_t(kPartitionStart) * 512);
   return t;
 }
 
-int mtools(const std::string& tool, const fs::path& img, const ImageSpec& spec,
+int mtools(const std::string& tool, const fs::path& img, const ImageSpec& layout,
            const std::string& args, std::string* out) {
   std::string cmd = "MTOOLS_SKIP_CHECK=1 " + quote(find_tool(tool)) + " -i '" +
-                    mtools_target(img, spec) + "' " + args;
+                    mtools_target(img, layout) + "' " + args;
   return run_command(cmd, out);
 }
 
-FsckResult fsck(const fs::path& img, const ImageSpec& spec) {
+FsckResult fsck(const fs::path& img, const ImageSpec& layout) {
   FsckResult r;
   fs::path target = img;
-  if (spec.partitioned) {
+  if (layout.partitioned) {
     target = img.string() + ".part";
     uint64_t size = fs::file_size(img) - uint64_t(kPartitionStart) * 512;
     std::ifstream in(img, std::ios::binary);
@@ -131,15 +131,15 @@ FsckResult fsck(const fs::path& img, const ImageSpec& spec) {
     }
   }
   r.status = run_command(quote(find_tool("fsck.fat")) + " -n " + quote(target), &r.output);
-  if (spec.partitioned) fs::remove(target);
+  if (layout.partitioned) fs::remove(target);
   return r;
 }
 
-bool mcopy_out(const fs::path& img, const ImageSpec& spec, const std::string& card_path,
+bool mcopy_out(const fs::path& img, const ImageSpec& layout, const std::string& card_path,
                std::string* content) {
   fs::path tmp = img.string() + ".out";
   fs::remove(tmp);
-  int st = mtools("mcopy", img, spec, "-n '::" + card_path + "' " + quote(tmp));
+  int st = mtools("mcopy", img, layout, "-n '::" + card_path + "' " + quote(tmp));
   if (st != 0) return false;
   *content = read_host_file(tmp);
   fs::remove(tmp);

@@ -49,11 +49,11 @@ constexpr uint32_t kPartitionStart = 2048;
 int run_command(const std::string& cmd, std::string* out = nullptr);
 
 // Creates the image (sparse) and formats it with mkfs.fat. Fails the test on error.
-void make_image(const std::filesystem::path& img, const ImageSpec& spec);
+void make_image(const std::filesystem::path& img, const ImageSpec& layout);
 // "img" or "img@@offset" as mtools wants it.
-std::string mtools_target(const std::filesystem::path& img, const ImageSpec& spec);
+std::string mtools_target(const std::filesystem::path& img, const ImageSpec& layout);
 // mtools command (mcopy, mdir, mmd...) on the image: "mcopy -i <img> <args>".
-int mtools(const std::string& tool, const std::filesystem::path& img, const ImageSpec& spec,
+int mtools(const std::string& tool, const std::filesystem::path& img, const ImageSpec& layout,
            const std::string& args, std::string* out = nullptr);
 // fsck.fat -n on the volume (a partition is first copied out to a file of its own).
 struct FsckResult {
@@ -61,9 +61,9 @@ struct FsckResult {
   std::string output;
   bool clean() const { return status == 0; }
 };
-FsckResult fsck(const std::filesystem::path& img, const ImageSpec& spec);
+FsckResult fsck(const std::filesystem::path& img, const ImageSpec& layout);
 // A file's bytes as mcopy extracts them; false if mcopy fails.
-bool mcopy_out(const std::filesystem::path& img, const ImageSpec& spec, const std::string& card_path,
+bool mcopy_out(const std::filesystem::path& img, const ImageSpec& layout, const std::string& card_path,
                std::string* content);
 
 // A sparse copy of an image.

@@ -14,7 +14,7 @@ namespace {
 
 struct Layout {
   const char* name;
-  ImageSpec spec;
+  ImageSpec layout;
 };
 
 const Layout kLayouts[] = {
@@ -45,26 +45,26 @@ class FatFiles : public ::testing::TestWithParam<Layout> {
  protected:
   void SetUp() override {
     if (!fat_tools_present()) GTEST_SKIP() << "dosfstools/mtools missing";
-    spec = GetParam().spec;
+    layout = GetParam().layout;
     img = dir / "card.img";
-    make_image(img, spec);
+    make_image(img, layout);
     rig = std::make_unique<CardRig>(img);
     ASSERT_TRUE(sd.begin(19, SD_SCK_MHZ(12)));
   }
   void expect_clean() {
-    FsckResult r = fsck(img, spec);
+    FsckResult r = fsck(img, layout);
     EXPECT_TRUE(r.clean()) << r.output;
     EXPECT_EQ(r.output.find("cross-linked"), std::string::npos) << r.output;
   }
   void expect_mcopy(const std::string& path, const std::string& want) {
     std::string got;
-    ASSERT_TRUE(mcopy_out(img, spec, path, &got)) << path;
+    ASSERT_TRUE(mcopy_out(img, layout, path, &got)) << path;
     EXPECT_EQ(got.size(), want.size()) << path;
     EXPECT_TRUE(got == want) << path;
   }
 
   TempDir dir;
-  ImageSpec spec;
+  ImageSpec layout;
   std::filesystem::path img;
   std::unique_ptr<CardRig> rig;
   SdFat sd;
@@ -88,7 +88,7 @@ TEST_P(FatFiles, DayDirectoryWithItsFilesReadsBackWithMtools) {
   expect_mcopy("/261207/1420.res", res + res2);
   // Lower-case names come back lower-case.
   std::string listing;
-  ASSERT_EQ(mtools("mdir", img, spec, "-b ::/261207", &listing), 0);
+  ASSERT_EQ(mtools("mdir", img, layout, "-b ::/261207", &listing), 0);
   EXPECT_NE(listing.find("1420.raw"), std::string::npos) << listing;
   EXPECT_EQ(listing.find("1420.RAW"), std::string::npos) << listing;
   EXPECT_TRUE(sd.exists("261207/1420.RAW"));  // names match whatever their case
@@ -164,7 +164,7 @@ TEST_P(FatFiles, TwoHundredFilesInOneDirectoryGrowIt) {
   EXPECT_EQ(seen.size(), 200u);
   EXPECT_TRUE(seen.count("F000.TXT") && seen.count("F199.TXT"));
   std::string listing;
-  ASSERT_EQ(mtools("mdir", img, spec, "-b ::/261207", &listing), 0);
+  ASSERT_EQ(mtools("mdir", img, layout, "-b ::/261207", &listing), 0);
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 200) << listing;
   expect_mcopy("/261207/F137.TXT", "261207/F137.TXT\n");
 }
@@ -248,10 +248,10 @@ class FatForeign : public ::testing::Test {
   void SetUp() override {
     if (!fat_tools_present()) GTEST_SKIP() << "dosfstools/mtools missing";
     img = dir / "card.img";
-    make_image(img, spec);
+    make_image(img, layout);
   }
   TempDir dir;
-  ImageSpec spec{8, 16, 1, true};
+  ImageSpec layout{8, 16, 1, true};
   std::filesystem::path img;
 };
 
@@ -259,10 +259,10 @@ TEST_F(FatForeign, FilesWrittenByMtoolsAreFoundAndRead) {
   std::string big = records(0, 200);
   write_host_file(dir / "big", big);
   write_host_file(dir / "small", "tiny\n");
-  ASSERT_EQ(mtools("mmd", img, spec, "::/261207"), 0);
-  ASSERT_EQ(mtools("mcopy", img, spec, "'" + (dir / "big").string() + "' ::/261207/1420.RAW"), 0);
-  ASSERT_EQ(mtools("mcopy", img, spec, "'" + (dir / "small").string() + "' ::/notes.txt"), 0);
-  ASSERT_EQ(mtools("mcopy", img, spec,
+  ASSERT_EQ(mtools("mmd", img, layout, "::/261207"), 0);
+  ASSERT_EQ(mtools("mcopy", img, layout, "'" + (dir / "big").string() + "' ::/261207/1420.RAW"), 0);
+  ASSERT_EQ(mtools("mcopy", img, layout, "'" + (dir / "small").string() + "' ::/notes.txt"), 0);
+  ASSERT_EQ(mtools("mcopy", img, layout,
                    "'" + (dir / "small").string() + "' '::/A long file name.text'"),
             0);
 
@@ -297,10 +297,10 @@ TEST_F(FatForeign, FilesWrittenByMtoolsAreFoundAndRead) {
 
   // Appending to a file someone else wrote.
   append(sd, "261207/1420.raw", record_line(777));
-  FsckResult r = fsck(img, spec);
+  FsckResult r = fsck(img, layout);
   EXPECT_TRUE(r.clean()) << r.output;
   std::string got;
-  ASSERT_TRUE(mcopy_out(img, spec, "/261207/1420.RAW", &got));
+  ASSERT_TRUE(mcopy_out(img, layout, "/261207/1420.RAW", &got));
   EXPECT_EQ(got, big + record_line(777));
 }
 
@@ -314,7 +314,7 @@ uint64_t fat16_entry(const sim::FatImageReader& reader, const std::filesystem::p
 TEST_F(FatForeign, LoopingClusterChainIsNeverFollowedForEver) {
   std::string text = records(0, 100);  // 6500 bytes: 13 clusters of 512
   write_host_file(dir / "t", text);
-  ASSERT_EQ(mtools("mcopy", img, spec, "'" + (dir / "t").string() + "' ::/LOOP.TXT"), 0);
+  ASSERT_EQ(mtools("mcopy", img, layout, "'" + (dir / "t").string() + "' ::/LOOP.TXT"), 0);
   uint32_t first = 0;
   {
     sim::FatImageReader reader(img);
@@ -353,10 +353,10 @@ TEST_F(FatForeign, LoopingClusterChainIsNeverFollowedForEver) {
 }
 
 TEST_F(FatForeign, LoopingDirectoryChainEndsTheWalk) {
-  ASSERT_EQ(mtools("mmd", img, spec, "::/D"), 0);
+  ASSERT_EQ(mtools("mmd", img, layout, "::/D"), 0);
   for (int i = 0; i < 30; ++i) {
     write_host_file(dir / "x", "x\n");
-    ASSERT_EQ(mtools("mcopy", img, spec, "'" + (dir / "x").string() + "' ::/D/F" + std::to_string(i)), 0);
+    ASSERT_EQ(mtools("mcopy", img, layout, "'" + (dir / "x").string() + "' ::/D/F" + std::to_string(i)), 0);
   }
   uint32_t first = 0;
   {
@@ -412,7 +412,7 @@ TEST_F(FatForeign, NamesThatAre8Dot3OrNot) {
   }
   File again = sd.open("LOWER.TXT", O_WRONLY | O_CREAT | O_EXCL);
   EXPECT_FALSE(again);  // exists already, whatever the case
-  FsckResult r = fsck(img, spec);
+  FsckResult r = fsck(img, layout);
   EXPECT_TRUE(r.clean()) << r.output;
 }
 
@@ -428,10 +428,10 @@ TEST_F(FatForeign, MkdirMakesParentsAndProperDotEntries) {
   EXPECT_FALSE(sd.mkdir("A/B/C/deep.txt/D"));  // a file is no directory
   File d = sd.open("A/B/C/deep.txt/");
   EXPECT_FALSE(d);
-  FsckResult r = fsck(img, spec);  // fsck checks "." and ".." of every directory
+  FsckResult r = fsck(img, layout);  // fsck checks "." and ".." of every directory
   EXPECT_TRUE(r.clean()) << r.output;
   std::string got;
-  ASSERT_TRUE(mcopy_out(img, spec, "/A/B/C/deep.txt", &got));
+  ASSERT_TRUE(mcopy_out(img, layout, "/A/B/C/deep.txt", &got));
   EXPECT_EQ(got, "deep\n");
 }
 
@@ -448,7 +448,7 @@ TEST_F(FatForeign, TruncateFreesTheChain) {
   ASSERT_EQ(f.write("new\n", 4), 4);
   ASSERT_TRUE(f.close());
   EXPECT_EQ(sd.vol()->freeClusterCount(), free0 - 1);
-  FsckResult r = fsck(img, spec);
+  FsckResult r = fsck(img, layout);
   EXPECT_TRUE(r.clean()) << r.output;
 }
 
@@ -458,8 +458,8 @@ TEST(FatPowerCut, NoCutLeavesCrossLinksOrHurtsClosedFiles) {
   SKIP_WITHOUT_FAT_TOOLS();
   for (int fat : {16, 32}) {
     TempDir dir;
-    ImageSpec spec = fat == 16 ? ImageSpec{8, 16, 1, false} : ImageSpec{40, 32, 1, false};
-    make_image(dir / "base.img", spec);
+    ImageSpec layout = fat == 16 ? ImageSpec{8, 16, 1, false} : ImageSpec{40, 32, 1, false};
+    make_image(dir / "base.img", layout);
     {
       CardRig rig(dir / "base.img");
       SdFat sd;
@@ -484,11 +484,11 @@ TEST(FatPowerCut, NoCutLeavesCrossLinksOrHurtsClosedFiles) {
       res.write(records(3, 1).data(), 65);
       res.close();
       finished = rig.card->counters().dropped_writes == 0;
-      FsckResult r = fsck(dir / "card.img", spec);
+      FsckResult r = fsck(dir / "card.img", layout);
       EXPECT_EQ(r.output.find("cross-linked"), std::string::npos) << "cut " << cut << "\n" << r.output;
       EXPECT_EQ(r.output.find("summary wrong"), std::string::npos) << "cut " << cut << "\n" << r.output;
       std::string got;
-      ASSERT_TRUE(mcopy_out(dir / "card.img", spec, "/261207/1400.res", &got)) << cut;
+      ASSERT_TRUE(mcopy_out(dir / "card.img", layout, "/261207/1400.res", &got)) << cut;
       EXPECT_EQ(got.substr(0, 3 * 65), records(0, 3)) << "cut " << cut;
       if (finished) {
         EXPECT_TRUE(r.clean()) << r.output;

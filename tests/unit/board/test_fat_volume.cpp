@@ -10,7 +10,7 @@ namespace {
 
 struct Layout {
   const char* name;
-  ImageSpec spec;
+  ImageSpec layout;
 };
 
 class FatVolumeLayouts : public ::testing::TestWithParam<Layout> {};
@@ -26,18 +26,18 @@ const Layout kLayouts[] = {
 TEST_P(FatVolumeLayouts, MountsAndAgreesWithAnIndependentReader) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  const ImageSpec& spec = GetParam().spec;
-  make_image(dir / "card.img", spec);
+  const ImageSpec& layout = GetParam().layout;
+  make_image(dir / "card.img", layout);
   sim::FatImageReader reader(dir / "card.img");
   CardRig rig(dir / "card.img");
 
   SdFat sd;
   ASSERT_TRUE(sd.begin(19, SD_SCK_MHZ(12)));
   FatVolume* v = sd.vol();
-  EXPECT_EQ(v->fatType(), spec.fat_bits);
-  EXPECT_EQ(v->blocksPerCluster(), spec.sectors_per_cluster);
+  EXPECT_EQ(v->fatType(), layout.fat_bits);
+  EXPECT_EQ(v->blocksPerCluster(), layout.sectors_per_cluster);
   EXPECT_EQ(v->clusterCount(), reader.cluster_count());
-  EXPECT_EQ(v->volumeStartBlock(), spec.partitioned ? kPartitionStart : 0u);
+  EXPECT_EQ(v->volumeStartBlock(), layout.partitioned ? kPartitionStart : 0u);
   EXPECT_EQ(v->freeClusterCount(), int32_t(reader.free_clusters()));
 
   // The FAT as the time-limited count walks it: its first block holds the media byte.
@@ -98,8 +98,8 @@ const BpbDamage kDamages[] = {
 TEST_P(FatVolumeBadBpb, IsRefusedAndTheImageIsLeftAlone) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec spec{16, 16, 4, false};
-  make_image(dir / "card.img", spec);
+  ImageSpec layout{16, 16, 4, false};
+  make_image(dir / "card.img", layout);
   for (const auto& [offset, bytes] : GetParam().patches) patch_image(dir / "card.img", offset, bytes);
   std::vector<uint8_t> before = peek_image(dir / "card.img", 0, 64 * 1024);
   {
@@ -124,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(Damages, FatVolumeBadBpb, ::testing::ValuesIn(kDamages)
 TEST(FatVolume, MbrPointingNowhereFallsBackToNothingAndNeverCrashes) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec spec{8, 16, 2, true};
-  make_image(dir / "card.img", spec);
+  ImageSpec layout{8, 16, 2, true};
+  make_image(dir / "card.img", layout);
   // Partition 1 beyond the end of the card; block 0 is not a boot sector either.
   patch_image(dir / "card.img", 0x1BE + 8, {0x00, 0x00, 0x10, 0x00});
   CardRig rig(dir / "card.img");
@@ -138,8 +138,8 @@ TEST(FatVolume, MbrPointingNowhereFallsBackToNothingAndNeverCrashes) {
 TEST(FatVolume, NoCardOrCardOutFailsCleanly) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec spec{16, 16, 4, false};
-  make_image(dir / "card.img", spec);
+  ImageSpec layout{16, 16, 4, false};
+  make_image(dir / "card.img", layout);
   CardRig rig(dir / "card.img");
   rig.card->remove();
   SdFat sd;
@@ -176,7 +176,7 @@ TEST(FatVolume, NoCardOrCardOutFailsCleanly) {
   EXPECT_EQ(r.read(buf, sizeof buf), 6);
   EXPECT_STREQ(buf, "hello\n");
   // b.txt's cluster was taken but never linked to its entry: lost, not cross-linked.
-  FsckResult check = fsck(dir / "card.img", spec);
+  FsckResult check = fsck(dir / "card.img", layout);
   EXPECT_NE(check.output.find("Reclaimed 1 unused cluster"), std::string::npos) << check.output;
   EXPECT_EQ(check.output.find("cross-linked"), std::string::npos) << check.output;
 }
@@ -184,8 +184,8 @@ TEST(FatVolume, NoCardOrCardOutFailsCleanly) {
 TEST(FatVolume, FilesOfAnEarlierMountAreDeadAfterARemount) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec spec{16, 16, 4, false};
-  make_image(dir / "card.img", spec);
+  ImageSpec layout{16, 16, 4, false};
+  make_image(dir / "card.img", layout);
   CardRig rig(dir / "card.img");
   SdFat sd;
   ASSERT_TRUE(sd.begin(19));
@@ -194,13 +194,13 @@ TEST(FatVolume, FilesOfAnEarlierMountAreDeadAfterARemount) {
   ASSERT_EQ(f.write("abc", 3), 3);
   // The card is formatted anew behind the driver's back and mounted again: the old file object
   // must not write into the new volume.
-  make_image(dir / "fresh.img", spec);
+  make_image(dir / "fresh.img", layout);
   write_host_file(dir / "card.img", read_host_file(dir / "fresh.img"));  // same file, new content
   ASSERT_TRUE(sd.begin(19));
   EXPECT_EQ(f.write("def", 3), -1);
   EXPECT_FALSE(f.sync());
   EXPECT_FALSE(sd.exists("old.txt"));
-  FsckResult check = fsck(dir / "card.img", spec);
+  FsckResult check = fsck(dir / "card.img", layout);
   EXPECT_TRUE(check.clean()) << check.output;
 }
 

@@ -297,13 +297,13 @@ TEST(CardSetup, NewImageIsFormattedOnceAndEventsFireOnTime) {
 TEST(CardSetup, FilesAreCopiedOutWithSizesAndLineCounts) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec spec{16, 16, 4, true};
-  make_image(dir / "card.img", spec);
+  ImageSpec layout{16, 16, 4, true};
+  make_image(dir / "card.img", layout);
   write_host_file(dir / "a", "one\ntwo\nthree\n");
   write_host_file(dir / "b", "no newline at the end");
-  ASSERT_EQ(mtools("mmd", dir / "card.img", spec, "::/261207"), 0);
-  ASSERT_EQ(mtools("mcopy", dir / "card.img", spec, "'" + (dir / "a").string() + "' ::/261207/1420.raw"), 0);
-  ASSERT_EQ(mtools("mcopy", dir / "card.img", spec, "'" + (dir / "b").string() + "' ::/NOTE.TXT"), 0);
+  ASSERT_EQ(mtools("mmd", dir / "card.img", layout, "::/261207"), 0);
+  ASSERT_EQ(mtools("mcopy", dir / "card.img", layout, "'" + (dir / "a").string() + "' ::/261207/1420.raw"), 0);
+  ASSERT_EQ(mtools("mcopy", dir / "card.img", layout, "'" + (dir / "b").string() + "' ::/NOTE.TXT"), 0);
 
   sim::Board board(sim::Board::Config{});
   board.make_current();
@@ -334,10 +334,10 @@ TEST(CardSetup, FilesAreCopiedOutWithSizesAndLineCounts) {
 TEST(FatImageReaderTest, LongNamesCaseBitsAndDamage) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec spec{40, 32, 1, false};
-  make_image(dir / "card.img", spec);
+  ImageSpec layout{40, 32, 1, false};
+  make_image(dir / "card.img", layout);
   write_host_file(dir / "x", std::string(3000, 'x') + "\n");
-  ASSERT_EQ(mtools("mcopy", dir / "card.img", spec,
+  ASSERT_EQ(mtools("mcopy", dir / "card.img", layout,
                    "'" + (dir / "x").string() + "' '::/A rather long name.log'"),
             0);
   {
