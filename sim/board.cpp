@@ -225,22 +225,8 @@ void Board::run_isr(Fn&& fn) {
   recompute_next();
 }
 
-void Board::jump(bool feeding_watchdog) {
-  Cycles target;
-  if (in_isr_) {
-    target = next_hw_;
-  } else {
-    target = next_event_;
-  }
-  if (feeding_watchdog && target == wdt_reset_at_) {
-    // the restart being made postpones the reset: the next event is something else
-    Cycles saved = wdt_reset_at_;
-    wdt_reset_at_ = kNever;
-    recompute_next();
-    target = in_isr_ ? next_hw_ : next_event_;
-    wdt_reset_at_ = saved;
-    recompute_next();
-  }
+void Board::jump() {
+  Cycles target = in_isr_ ? next_hw_ : next_event_;
   if (target == kNever) {
     // nothing will ever happen: the poll just costs its time (a firmware spinning here for
     // ever is caught by the stop point, or by this limit when there is none)
@@ -253,9 +239,9 @@ void Board::jump(bool feeding_watchdog) {
   advance(target - now_);
 }
 
-void Board::poll_common(bool feeding_watchdog) {
+void Board::poll_common() {
   if (epoch_ == poll_epoch_) {
-    jump(feeding_watchdog);
+    jump();
   } else {
     advance(call_cost_);
   }
@@ -263,7 +249,7 @@ void Board::poll_common(bool feeding_watchdog) {
 }
 
 uint64_t Board::hal_cycles() {
-  poll_common(false);
+  poll_common();
   return now_;
 }
 
@@ -272,7 +258,7 @@ void Board::hal_delay(uint32_t cycles) {
   advance(cycles);
 }
 
-void Board::hal_poll() { poll_common(false); }
+void Board::hal_poll() { poll_common(); }
 
 // ---- TCC0 ----------------------------------------------------------------------------------
 
@@ -325,7 +311,7 @@ void Board::pin_write(uint8_t pin, uint8_t level) {
 }
 
 uint8_t Board::pin_read(uint8_t pin) {
-  poll_common(false);
+  poll_common();
   return pin < kPins ? pin_level(pin) : 0;
 }
 
@@ -363,7 +349,7 @@ void Board::uart_end(uint8_t port) {
 
 uint8_t Board::uart_tx_ready(uint8_t port) {
   if (port >= kPorts) return 0;
-  if (ports_[port].data_byte >= 0) poll_common(false);
+  if (ports_[port].data_byte >= 0) poll_common();
   else cost();
   return ports_[port].data_byte < 0 ? 1 : 0;
 }
@@ -371,7 +357,7 @@ uint8_t Board::uart_tx_ready(uint8_t port) {
 uint8_t Board::uart_tx_done(uint8_t port) {
   if (port >= kPorts) return 1;
   const Port& p = ports_[port];
-  if (p.data_byte >= 0 || p.shift_byte >= 0) poll_common(false);
+  if (p.data_byte >= 0 || p.shift_byte >= 0) poll_common();
   else cost();
   return (p.data_byte < 0 && p.shift_byte < 0) ? 1 : 0;
 }

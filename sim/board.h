@@ -219,7 +219,7 @@ class Board {
   };
 
   void advance(Cycles dc);
-  void jump(bool feeding_watchdog);
+  void jump();
   void handle_next();
   void handle_hardware_next();
   void recompute_next();
@@ -227,7 +227,7 @@ class Board {
   void run_isr(Fn&& fn);
   void end_tx(int port);
   void deliver_rx(int port);
-  void poll_common(bool feeding_watchdog);
+  void poll_common();
   void load_tx(Port& p, Cycles start);
   [[noreturn]] void mcu_reset(const char* cause);
   static bool bauds_match(uint32_t a, uint32_t b);

@@ -77,6 +77,27 @@ static uint8_t hemisferio(const char* pctrama, uint32_t iposicion, uint32_t ipos
   return (c == cuna || c == cotra) ? uint8_t(c) : 0;
 }
 
+// Una coordenada de GGA: grados (2 cifras la latitud, 3 la longitud), minutos, sus cinco
+// decimales y el hemisferio del campo siguiente; un campo vacío lo deja todo a 0.
+static void extraccion_coordenada(const char* pctrama, uint8_t ccampo, uint8_t ccifras_grados,
+                                  uint32_t iposicion_inicial, uint32_t iposicion_final, char cpositivo,
+                                  char cnegativo, uint8_t& cgrados, uint8_t& cminutos,
+                                  uint32_t& idiez_milesimas, uint8_t& chemisferio) {
+  uint32_t p = busqueda_campo(ccampo, pctrama, iposicion_inicial, iposicion_final);
+  if (campo_presente(pctrama, p, iposicion_final) == 0) {
+    cgrados = 0;
+    cminutos = 0;
+    idiez_milesimas = 0;
+    chemisferio = 0;
+    return;
+  }
+  cgrados = uint8_t(cifras_en_sentencia(pctrama, p, ccifras_grados, iposicion_final));
+  cminutos = uint8_t(cifras_en_sentencia(pctrama, p + ccifras_grados, 2, iposicion_final));
+  idiez_milesimas = decimales_minutos(pctrama, tras_el_punto(pctrama, p, iposicion_final), iposicion_final);
+  chemisferio = hemisferio(pctrama, busqueda_campo(uint8_t(ccampo + 1), pctrama, iposicion_inicial, iposicion_final),
+                           iposicion_final, cpositivo, cnegativo);
+}
+
 void extraccion_gga(const char* pctrama, uint32_t iposicion_inicial, uint32_t iposicion_final) {
   uint8_t cvacio = 0;
   uint32_t lsatelites =
@@ -84,37 +105,10 @@ void extraccion_gga(const char* pctrama, uint32_t iposicion_inicial, uint32_t ip
   csatelites = uint8_t(lsatelites > SATELITES_TOPE ? SATELITES_TOPE : lsatelites);
 
   // Sin posición (GGA sin fijo) los campos de latitud y longitud llegan vacíos: todo a 0.
-  uint32_t p = busqueda_campo(2, pctrama, iposicion_inicial, iposicion_final);
-  if (campo_presente(pctrama, p, iposicion_final) == 0) {
-    cgrados_latitud_gps = 0;
-    cminutos_latitud_gps = 0;
-    idiez_milesimas_minutos_latitud_gps = 0;
-    cnorte_sur_gps = 0;
-  } else {
-    cgrados_latitud_gps = uint8_t(cifras_en_sentencia(pctrama, p, 2, iposicion_final));
-    cminutos_latitud_gps = uint8_t(cifras_en_sentencia(pctrama, p + 2, 2, iposicion_final));
-    idiez_milesimas_minutos_latitud_gps =
-        decimales_minutos(pctrama, tras_el_punto(pctrama, p, iposicion_final), iposicion_final);
-    cnorte_sur_gps =
-        hemisferio(pctrama, busqueda_campo(3, pctrama, iposicion_inicial, iposicion_final),
-                   iposicion_final, 'N', 'S');
-  }
-
-  p = busqueda_campo(4, pctrama, iposicion_inicial, iposicion_final);
-  if (campo_presente(pctrama, p, iposicion_final) == 0) {
-    cgrados_longitud_gps = 0;
-    cminutos_longitud_gps = 0;
-    idiez_milesimas_minutos_longitud_gps = 0;
-    ceste_oeste_gps = 0;
-  } else {
-    cgrados_longitud_gps = uint8_t(cifras_en_sentencia(pctrama, p, 3, iposicion_final));
-    cminutos_longitud_gps = uint8_t(cifras_en_sentencia(pctrama, p + 3, 2, iposicion_final));
-    idiez_milesimas_minutos_longitud_gps =
-        decimales_minutos(pctrama, tras_el_punto(pctrama, p, iposicion_final), iposicion_final);
-    ceste_oeste_gps =
-        hemisferio(pctrama, busqueda_campo(5, pctrama, iposicion_inicial, iposicion_final),
-                   iposicion_final, 'E', 'W');
-  }
+  extraccion_coordenada(pctrama, 2, 2, iposicion_inicial, iposicion_final, 'N', 'S', cgrados_latitud_gps,
+                        cminutos_latitud_gps, idiez_milesimas_minutos_latitud_gps, cnorte_sur_gps);
+  extraccion_coordenada(pctrama, 4, 3, iposicion_inicial, iposicion_final, 'E', 'W', cgrados_longitud_gps,
+                        cminutos_longitud_gps, idiez_milesimas_minutos_longitud_gps, ceste_oeste_gps);
 }
 
 // Dilución entera (sin decimales) de un campo con dos decimales; vacío da 0.
