@@ -185,12 +185,19 @@ SeaState Sea::at(double t) const {
 
 void Sea::start_record(double t0_s, double rate_hz) {
   if (!(rate_hz > 0)) throw std::invalid_argument("sea: record rate must be positive");
-  record_ = HeaveRecord{t0_s, rate_hz, {}};
+  record_ = HeaveRecord{t0_s, rate_hz, 0, {}};
+  keep_record(keep_s_);
   const double dt = 1.0 / rate_hz;
   step_.clear();
   for (const Term& w : terms_) step_.push_back({std::cos(w.omega * dt), std::sin(w.omega * dt)});
   phasors_.assign(terms_.size(), {1.0, 0.0});
   phasor_k_ = kNoSample;
+}
+
+void Sea::keep_record(double seconds) {
+  if (!(seconds >= 0)) throw std::invalid_argument("sea: record bound must be 0 or more");
+  keep_s_ = seconds;
+  keep_n_ = record_.rate_hz > 0 && seconds > 0 ? size_t(std::ceil(seconds * record_.rate_hz)) : 0;
 }
 
 SeaState Sea::sample(uint64_t k) {
@@ -218,7 +225,14 @@ SeaState Sea::sample(uint64_t k) {
   SeaState st;
   for (size_t i = 0; i < terms_.size(); ++i) add_wave(st, terms_[i], phasors_[i].cos, phasors_[i].sin);
   add_drift_and_heading(st, t);
-  if (k == record_.heave_m.size()) record_.heave_m.push_back(float(st.heave_m));
+  if (k == record_.end_k()) {
+    auto& h = record_.heave_m;
+    if (keep_n_ > 0 && h.size() >= 2 * keep_n_) {  // drop the oldest half in one move
+      h.erase(h.begin(), h.end() - std::ptrdiff_t(keep_n_));
+      record_.first_k = k - keep_n_;
+    }
+    h.push_back(float(st.heave_m));
+  }
   return st;
 }
 

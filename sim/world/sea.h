@@ -72,12 +72,17 @@ struct SeaTruth {
   double spreading_s;   // the cos-2s exponent it maps to
 };
 
-// The true heave at the sample instants t0 + k / rate of whoever samples the sea.
+// The true heave at the sample instants t0 + k / rate of whoever samples the sea. heave_m[i]
+// holds instant first_k + i: with a bound set (Sea::keep_record) the oldest instants are dropped.
 struct HeaveRecord {
   double t0_s = 0;
   double rate_hz = 0;
+  uint64_t first_k = 0;        // instant of heave_m[0]
   std::vector<float> heave_m;  // positive up
-  double time(size_t k) const { return t0_s + double(k) / rate_hz; }
+  double time(uint64_t k) const { return t0_s + double(k) / rate_hz; }
+  uint64_t end_k() const { return first_k + heave_m.size(); }  // one past the last kept instant
+  bool has(uint64_t k) const { return k >= first_k && k < end_k(); }
+  float at(uint64_t k) const { return heave_m[size_t(k - first_k)]; }
 };
 
 class Sea {
@@ -91,8 +96,11 @@ class Sea {
 
   // The heave record: set its instants once, then sample instant k through sample(k) (much
   // cheaper than at() when called for consecutive instants); every instant sampled in order is
-  // kept. sample(k) depends on k alone and agrees with at(time(k)) to about 1e-12.
+  // kept, or with keep_record(s) at least the last s seconds of them (at most twice that, so a
+  // long run's memory stays flat). sample(k) depends on k alone and agrees with at(time(k)) to
+  // about 1e-12.
   void start_record(double t0_s, double rate_hz);
+  void keep_record(double seconds);
   SeaState sample(uint64_t k);
   const HeaveRecord& heave_record() const { return record_; }
 
@@ -124,6 +132,8 @@ class Sea {
   SeaTruth truth_{};
   double heading0_deg_ = 0, heading_phase_ = 0, turn_deg_per_s_ = 0;
   HeaveRecord record_;
+  double keep_s_ = 0;  // 0 = keep every instant
+  size_t keep_n_ = 0;
   std::vector<Phasor> step_;     // each component's turn over one record interval
   std::vector<Phasor> phasors_;  // each component's cos/sin psi at record instant phasor_k_
   uint64_t phasor_k_ = kNoSample;

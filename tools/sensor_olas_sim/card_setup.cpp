@@ -1,6 +1,8 @@
 // The SD card of a simulation run (see card_setup.h).
 #include "sensor_olas_sim/card_setup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -30,6 +32,13 @@ double parse_event_time(const std::string& text, const std::string& whole) {
   if (scale == 0 || !std::isfinite(v) || v < 0 || text[0] == '-' || text[0] == '+')
     throw OptionError("bad time in card event '" + whole + "' (use e.g. remove@2h, insert@90m)");
   return v * scale;
+}
+
+bool is_res(const sim::FatImageEntry& e) {
+  if (e.is_dir || e.path.size() < 4) return false;
+  std::string ext = e.path.substr(e.path.size() - 4);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".res";
 }
 
 }  // namespace
@@ -128,6 +137,16 @@ CardSetup setup_card(sim::Board& board, const CardOptions& o, const fs::path& ou
     if (previous) previous->make_current();
   }
 
+  if (!s.created) {
+    // Records already on the card belong to earlier runs in the same folder.
+    try {
+      sim::FatImageReader reader(s.image);
+      for (const auto& e : reader.list())
+        if (is_res(e)) s.res_sizes[e.path] = e.size;
+    } catch (const std::exception&) {
+    }
+  }
+
   if (o.absent) s.card->remove();
   if (o.full) s.card->set_full(true);
   board.set_card(s.card.get());
@@ -143,6 +162,34 @@ CardSetup setup_card(sim::Board& board, const CardOptions& o, const fs::path& ou
     board.schedule(board.cycles_for(e.t_s), fn);
   }
   return s;
+}
+
+std::vector<std::string> new_res_lines(const CardSetup& setup) {
+  std::vector<std::string> lines;
+  if (!setup.card) return lines;
+  try {
+    sim::FatImageReader reader(setup.image);
+    auto entries = reader.list();
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    for (const auto& e : entries) {
+      if (!is_res(e)) continue;
+      auto data = reader.read(e);
+      auto before = setup.res_sizes.find(e.path);
+      size_t from = before != setup.res_sizes.end() && before->second <= data.size() ? size_t(before->second) : 0;
+      std::string line;
+      for (size_t i = from; i < data.size(); ++i) {
+        if (data[i] == '\n') {
+          lines.push_back(line);
+          line.clear();
+        } else {
+          line.push_back(char(data[i]));
+        }
+      }
+      if (!line.empty()) lines.push_back(line);
+    }
+  } catch (const std::exception&) {
+  }
+  return lines;
 }
 
 nlohmann::json card_counters(const sim::SdCard& card) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,7 @@ struct CardSetup {
   bool created = false;    // the image did not exist
   bool formatted = false;  // ... and the formatter succeeded
   std::string format_error;
+  std::map<std::string, uint64_t> res_sizes;  // result (.res) files on the card before the run
 };
 
 // Before the MCU starts: opens the image or creates it (sparse) and formats it with `format`,
@@ -65,6 +67,10 @@ CardSetup setup_card(sim::Board& board, const CardOptions& options,
 // {"image", "fat_type", "files": [{"path", "size", "lines"}], "directories": [...],
 //  "counters": {...}} or, when the image holds no readable volume, {"image", "error"}.
 nlohmann::json collect_card(const CardSetup& setup, const std::filesystem::path& out_dir);
+
+// After the run: the lines the run added to the card's result (.res) files, in file order (by
+// path); empty when the image holds no readable volume.
+std::vector<std::string> new_res_lines(const CardSetup& setup);
 
 // The card's counters as JSON (blocks read/written, failed and dropped writes, erases, inits).
 nlohmann::json card_counters(const sim::SdCard& card);

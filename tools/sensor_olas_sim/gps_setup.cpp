@@ -11,7 +11,7 @@ namespace olas {
 
 namespace {
 
-const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop";
+const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop, jump";
 
 double number(const std::string& key, const std::string& value, double lo, double hi) {
   char* end = nullptr;
@@ -42,6 +42,23 @@ double ttff(const std::string& value) {
   if (num.empty() || end != num.c_str() + num.size() || !std::isfinite(v) || v < 0)
     throw OptionError("ttff is not a duration: '" + value + "' (use 30s, 2m or 0)");
   return v * unit;
+}
+
+// "1d@2h": from true time 2h on, the receiver's time is a day ahead; "-1h@30m": an hour behind.
+sim::GpsReceiverConfig::TimeJump jump(const std::string& value) {
+  size_t at = value.find('@');
+  if (at == std::string::npos || at == 0)
+    throw OptionError("jump is not BY@AT: '" + value + "' (e.g. 1d@2h or -1h@30m)");
+  std::string by = value.substr(0, at);
+  bool back = by[0] == '-';
+  if (back || by[0] == '+') by.erase(0, 1);
+  try {
+    double by_s = parse_duration(by), at_s = parse_duration(value.substr(at + 1));
+    if (by_s != std::floor(by_s)) throw OptionError("");
+    return {at_s, int64_t(back ? -by_s : by_s)};
+  } catch (const OptionError&) {
+    throw OptionError("jump is not BY@AT (positive durations, BY in whole seconds): '" + value + "' (e.g. 1d@2h or -1h@30m)");
+  }
 }
 
 }  // namespace
@@ -88,6 +105,8 @@ sim::GpsReceiverConfig parse_gps(const std::string& text, sim::GpsReceiverConfig
       c.hdop = number("hdop", value, 0.5, 99.99);
     } else if (key == "vdop") {
       c.vdop = number("vdop", value, 0.5, 99.99);
+    } else if (key == "jump") {
+      c.time_jumps.push_back(jump(value));
     } else {
       throw OptionError("unknown key '" + key + "' in '" + item + "' (" + kKeys + ")");
     }
@@ -183,6 +202,8 @@ nlohmann::json gps_summary(GpsSetup& gps) {
         {"ttff_s", c.ttff_s},   {"talker", c.talker}, {"fix", c.never_fix ? "never" : "normal"},
         {"sats", c.satellites}, {"lat", c.lat_deg},   {"lon", c.lon_deg},
         {"pdop", c.pdop},       {"hdop", c.hdop},     {"vdop", c.vdop}};
+    for (const auto& jmp : c.time_jumps)
+      j["receiver"]["jumps"].push_back({{"at_s", jmp.at_s}, {"by_s", jmp.by_s}});
   }
   const sim::GpsReceiverStats& s = r.stats();
   j["stats"] = {{"power_ons", s.power_ons},

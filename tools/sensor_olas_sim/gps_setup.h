@@ -22,7 +22,8 @@ struct GpsOptions {
 };
 
 // "ttff=30s,talker=GN,fix=never,sats=3,lat=43.46,lon=-3.81,pdop=1.5,hdop=0.9,vdop=1.2" (any
-// subset, applied over `base`). Throws OptionError naming the bad item.
+// subset, applied over `base`), and "jump=BY@AT" (may be repeated): from true time AT on, the
+// receiver's time is off by BY ("1d@2h", "-1h@30m"). Throws OptionError naming the bad item.
 sim::GpsReceiverConfig parse_gps(const std::string& text, sim::GpsReceiverConfig base = {});
 
 // The three options together, as given on the command line (nullopt = option absent). Checks

@@ -27,6 +27,9 @@ void on_sigint(int) { g_sigint = 1; }
 // real-time pace instead of racing to catch up.
 constexpr double kMaxLagSeconds = 0.2;
 
+// Longer lines are noise on the link, not frames: only their start is kept.
+constexpr size_t kMaxLine = 512;
+
 std::vector<sim::HostScriptLine> read_script(const std::string& path) {
   try {
     return sim::load_host_script(path);
@@ -61,10 +64,17 @@ HostLink::HostLink(sim::Board& board, const HostOptions& options, const std::str
   co.exchanges_path = (fs::path(out_dir) / "host-exchanges.log").string();
   co.follow_mcu = options_.pty;
   controller_ = std::make_unique<sim::HostController>(board_, std::move(script), co);
-  if (options_.pty) {
-    open_pty();
-    controller_->on_receive = [this](uint8_t byte) { to_pty_.push_back(char(byte)); };
-  }
+  if (options_.pty) open_pty();
+  controller_->on_receive = [this](uint8_t byte) {
+    if (master_ >= 0) to_pty_.push_back(char(byte));
+    if (byte == '\n') {
+      while (!rx_line_.empty() && rx_line_.back() == '\r') rx_line_.pop_back();
+      if (on_line) on_line(rx_line_);
+      rx_line_.clear();
+    } else if (rx_line_.size() < kMaxLine) {
+      rx_line_.push_back(char(byte));
+    }
+  };
 }
 
 HostLink::~HostLink() {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,8 @@ class HostLink {
   // The slave side a person or program opens ("/dev/pts/N"); empty without --host-pty.
   const std::string& pty_path() const { return pty_path_; }
   sim::HostController& controller() { return *controller_; }
+  // Called with every line the controller receives (without its line end), as it completes.
+  std::function<void(const std::string& line)> on_line;
   // Flushes the logs and returns the summary's "host" object.
   nlohmann::json finish();
 
@@ -79,6 +82,7 @@ class HostLink {
   int master_ = -1;
   int slave_ = -1;          // held open, raw, so that the link works before anyone connects
   std::string to_pty_;      // bytes from the MCU not yet written to the pseudo-terminal
+  std::string rx_line_;     // the line being received, for on_line
   uint64_t pty_flushes_ = 0;  // times unread output was discarded because nobody read it
   bool started_ = false;
   std::chrono::steady_clock::time_point wall0_;

@@ -7,6 +7,75 @@
 
 #include "sensor_olas_sim/options.h"
 #include "sensor_olas_sim/run.h"
+#include "sensor_olas_sim/scenario.h"
+#include "sensor_olas_sim/settings_preset.h"
+
+namespace {
+
+std::string number(const nlohmann::json& v, const char* format) {
+  if (!v.is_number()) return "-";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, format, v.get<double>());
+  return buf;
+}
+
+// "14:20" from "2026-12-07T14:20:00Z"; "--:--" when unknown.
+std::string hhmm(const nlohmann::json& t) {
+  return t.is_string() && t.get<std::string>().size() >= 16 ? t.get<std::string>().substr(11, 5) : "--:--";
+}
+
+// One line per averaging interval: the firmware's record (host frame, else card line) beside
+// the truth of the same interval.
+void print_intervals(const nlohmann::json& intervals) {
+  if (intervals.empty()) {
+    std::printf("No averaging interval ended.\n");
+    return;
+  }
+  std::printf("\nAveraging intervals: the firmware's record | the truth of the same interval (heights m, periods s, "
+              "directions deg from)\n");
+  std::printf("%-5s %-5s | %5s %5s %5s %5s %5s %5s %11s | %5s %5s %5s %5s %5s %5s\n", "start", "end", "waves",
+              "Hmax", "H1/3", "H1/10", "T1/3", "Tav", "dir", "waves", "Hmax", "H1/3", "H1/10", "Tz", "dir");
+  for (const auto& i : intervals) {
+    const auto& f = i["host"].is_object() ? i["host"] : i["card"];
+    std::string dir = number(f["dir_vel_deg"], "%.1f");
+    if (f["dir_drift_deg"].is_number())
+      dir = f["dir_vel_deg"].is_number() ? dir + "/" + number(f["dir_drift_deg"], "%.1f") : number(f["dir_drift_deg"], "%.1f");
+    const auto& t = i["truth"];
+    const bool truth = t.is_object();
+    auto tv = [&](const char* key, const char* format) { return truth ? number(t[key], format) : std::string("-"); };
+    const char* mark = i["host"].is_object() && i["card"].is_object() && i["host"] != i["card"] ? " (card differs)"
+                       : !i["card"].is_object()                                                  ? " (no card record)"
+                       : !i["host"].is_object()                                                  ? " (card only)"
+                                                                                                 : "";
+    std::printf("%-5s %-5s | %5s %5s %5s %5s %5s %5s %11s | %5s %5s %5s %5s %5s %5s%s\n", hhmm(i["start"]).c_str(),
+                hhmm(i["end"]).c_str(), number(f["waves"], "%.0f").c_str(), number(f["hmax_m"], "%.2f").c_str(),
+                number(f["h13_m"], "%.2f").c_str(), number(f["h110_m"], "%.2f").c_str(),
+                number(f["t13_s"], "%.1f").c_str(), number(f["tav_s"], "%.1f").c_str(), dir.c_str(),
+                tv("waves", "%.0f").c_str(), tv("hmax_m", "%.2f").c_str(), tv("h13_m", "%.2f").c_str(),
+                tv("h110_m", "%.2f").c_str(), tv("tz_s", "%.1f").c_str(), tv("mean_dir_deg", "%.1f").c_str(), mark);
+  }
+}
+
+void print_outputs(const std::string& out, const nlohmann::json& s) {
+  std::printf("\nOutputs in %s/:\n", out.c_str());
+  std::printf("  summary.json        the run, and every interval beside its truth\n");
+  std::printf("  console.log         the firmware's debug console\n");
+  std::printf("  host.log            what the host controller received (host-exchanges.log: its frames)\n");
+  std::printf("  flash.bin           the settings store, kept for the next run in this folder\n");
+  if (s["card"].is_object() && s["card"].contains("files")) {
+    std::string res;
+    size_t files = 0;
+    for (const auto& f : s["card"]["files"]) {
+      ++files;
+      const auto p = f["path"].get<std::string>();
+      if (p.size() > 4 && p.compare(p.size() - 4, 4, ".res") == 0) res += " card/" + p;
+    }
+    std::printf("  card.img, card/     the SD card and its %zu files copied out (results:%s)\n", files,
+                res.empty() ? " none" : res.c_str());
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   olas::RunOptions o;
@@ -20,7 +89,18 @@ int main(int argc, char** argv) {
   app.add_flag("--jumper", o.jumper, "debug jumper fitted (pin 28 low)");
   app.add_option("--starve-watchdog", starve, "fault: from this virtual time on, watchdog restarts are lost");
   app.add_option("--firmware", o.firmware_image, "firmware image (shared library) to run");
-  app.add_flag("--quiet", o.quiet, "no progress and no summary on the terminal");
+  app.add_flag("--quiet", o.quiet, "nothing on the terminal unless something fails");
+  app.config_formatter(std::make_shared<olas::JsonScenario>(app));
+  app.set_config("--scenario", "",
+                 "read options from a JSON object whose keys are the long options without dashes, e.g. "
+                 "{\"duration\": \"6h\", \"sea\": \"hs=3,tp=10\", \"no-gps\": true}; the command line wins");
+  std::string preset;
+  std::vector<std::string> settings;
+  auto* preset_opt = app.add_option("--preset", preset, "a named scenario (below); explicit options override it");
+  app.add_option("--set", settings,
+                 "NAME=VALUE: a stored setting written into the flash store before the first boot; repeatable");
+  app.footer("Presets:" + olas::preset_help() + "\n\nSettings for --set (names as the firmware's):" +
+             olas::settings_help() + "\n  CTE_METODO_DIRECCION also takes velocity, drift or both.");
 
   // The world around the motion sensor.
   std::string sea, seed, rate, drift, corrupt, missing, order;
@@ -59,6 +139,16 @@ int main(int argc, char** argv) {
   olas::add_host_options(app, o.host);
   try {
     app.parse(argc, argv);
+    const bool sea_given = sea_opt->count() > 0;
+    if (preset_opt->count()) {
+      olas::apply_preset(app, preset);
+      o.preset = preset;
+      // a preset's sea under an explicit one: keys not given keep the preset's values
+      const auto& p = olas::presets().at(preset);
+      if (sea_given && p.contains("sea")) o.sea = olas::parse_sea(p["sea"].get<std::string>(), o.sea);
+    }
+    if (auto* scenario = app.get_config_ptr(); scenario && scenario->count())
+      o.scenario = scenario->as<std::string>();
     auto named = [](const char* option, auto parse) {
       try {
         return parse();
@@ -91,6 +181,7 @@ int main(int argc, char** argv) {
     if (!card_events.empty())
       o.card.events = named("--card-event", [&] { return olas::parse_card_events(card_events); });
     olas::check_host_options(o.host);
+    for (const auto& s : settings) o.settings.push_back(named("--set", [&] { return olas::parse_setting(s); }));
     const auto& replay_path = o.motion_unit.replay_path;
     if (!replay_path.empty() && (!std::filesystem::is_regular_file(replay_path) || !std::ifstream(replay_path, std::ios::binary)))
       throw olas::OptionError("--replay-sensor: cannot read '" + replay_path + "'");
@@ -133,9 +224,11 @@ int main(int argc, char** argv) {
                   t["tp_s"].get<double>(), t["tz_s"].get<double>(), t["mean_dir_deg"].get<double>(),
                   t["spread_deg"].get<double>());
     }
+    if (!s["settings_preset"].empty()) std::printf("Settings preset: %s\n", s["settings_preset"].dump().c_str());
     for (const auto& rs : s["resets"])
       std::printf("  reset at %.3f s: %s\n", rs["t"].get<double>(), rs["cause"].get<std::string>().c_str());
-    std::printf("Outputs in %s/: console.log host.log flash.bin summary.json\n", o.out_dir.c_str());
+    print_intervals(s["intervals"]);
+    print_outputs(o.out_dir, s);
   }
   return r.exit_code;
 }

@@ -6,10 +6,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "sensor_olas_sim/card_setup.h"
 #include "sensor_olas_sim/gps_setup.h"
 #include "sensor_olas_sim/host_setup.h"
+#include "sensor_olas_sim/settings_preset.h"
 #include "sim/world/motion_unit.h"
 #include "sim/world/sea.h"
 
@@ -34,6 +36,12 @@ struct RunOptions {
   GpsOptions gps;    // the GPS receiver on Serial3
   CardOptions card;  // the SD card in its slot
   HostOptions host;  // the host controller on Serial
+
+  std::vector<SettingValue> settings;  // --set: stored settings written before the first boot
+  std::string scenario;                // --scenario FILE and --preset NAME, for the summary
+  std::string preset;
+  double truth_keep_s = 2 * 3600.0;    // true heave kept for the intervals' truth (a record
+                                       // arrives at most 60 min after its interval began)
 };
 
 // A bad option value: the message names the option and the value.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "sensor_olas_sim/intervals.h"
 #include "sim/board.h"
 #include "sim/machine.h"
 #include "sim/world/motion_unit.h"
@@ -30,13 +31,32 @@ std::string firmware_image(const RunOptions& o) {
   return OLAS_DEFAULT_IMAGE;
 }
 
+// "2d03h", "3h20m", "12m05s", "42s".
+std::string span_text(double s) {
+  long v = long(s + 0.5);
+  char buf[32];
+  if (v >= 86400) std::snprintf(buf, sizeof buf, "%ldd%02ldh", v / 86400, v % 86400 / 3600);
+  else if (v >= 3600) std::snprintf(buf, sizeof buf, "%ldh%02ldm", v / 3600, v % 3600 / 60);
+  else if (v >= 60) std::snprintf(buf, sizeof buf, "%ldm%02lds", v / 60, v % 60);
+  else std::snprintf(buf, sizeof buf, "%lds", v);
+  return buf;
+}
+
 void show_progress(double done_s, double total_s, double wall_s) {
   int width = 30;
   int filled = int(width * done_s / total_s);
-  std::fprintf(stderr, "\r[%.*s%*s] %5.1f%%  %.0f s virtual  %.0fx ", filled,
-               "==============================", width - filled, "", 100.0 * done_s / total_s, done_s,
-               wall_s > 0 ? done_s / wall_s : 0.0);
+  std::fprintf(stderr, "\r[%.*s%*s] %5.1f%%  %s of %s virtual  %.0fx real time ", filled,
+               "==============================", width - filled, "", 100.0 * done_s / total_s,
+               span_text(done_s).c_str(), span_text(total_s).c_str(), wall_s > 0 ? done_s / wall_s : 0.0);
   std::fflush(stderr);
+}
+
+// The latest boot at or before virtual time t.
+double boot_before(const sim::Board& board, sim::Cycles t) {
+  double boot = 0;
+  for (const auto& r : board.resets())
+    if (r.t <= t) boot = board.seconds(r.t);
+  return boot;
 }
 
 // A new card comes formatted by the firmware's own formatter: a separate copy of the image,
@@ -71,6 +91,8 @@ RunResult run_simulation(const RunOptions& o) {
   cfg.flash_file = (out / "flash.bin").string();
   sim::Board board(cfg);
   board.make_current();
+  const nlohmann::json settings_written = apply_settings(board.flash(), o.settings);
+  if (!o.settings.empty()) board.save_flash();
 
   sim::Recorder console((out / "console.log").string(), 115200);
   board.attach(1, &console);
@@ -92,6 +114,7 @@ RunResult run_simulation(const RunOptions& o) {
     sim::SeaConfig sea_cfg = o.sea;
     sea_cfg.seed = o.seed;
     sea.emplace(sea_cfg);
+    sea->keep_record(o.truth_keep_s);
   }
   std::unique_ptr<sim::MotionUnit> unit;
   if (o.sensor) {
@@ -103,6 +126,28 @@ RunResult run_simulation(const RunOptions& o) {
 
   sim::Machine machine(board, firmware_image(o));
   connect_gps(gps, machine);
+
+  // Every "$RES," frame, with the interval it closes and the truth of that interval, taken now:
+  // the firmware's settings of the moment and a heave record that keeps only its last hours.
+  std::vector<ResArrival> arrivals;
+  host.on_line = [&](const std::string& line) {
+    if (line.rfind("$RES,", 0) != 0) return;
+    ResArrival a;
+    a.t_s = board.seconds(board.now());
+    a.frame = line;
+    const auto* minutes = machine.global<int32_t>("CTE_INTERVALO_PROMEDIO_INTERPRETADO");
+    const auto* method = machine.global<uint8_t>("CTE_METODO_DIRECCION_DEFINITIVA");
+    a.interval_min = minutes ? int(*minutes) : 0;
+    a.method = method ? int(*method) : 0;
+    a.from_s = std::max(a.t_s - 60.0 * (a.interval_min > 0 ? a.interval_min : 60), boot_before(board, board.now()));
+    if (!arrivals.empty() && arrivals.back().t_s > a.from_s) a.from_s = arrivals.back().t_s;
+    if (sea) {
+      const auto& rec = sea->heave_record();
+      a.from_s = std::max(a.from_s, rec.t0_s);
+      a.truth = heave_truth(rec, a.from_s, a.t_s, sea->truth());
+    }
+    arrivals.push_back(std::move(a));
+  };
   const sim::Cycles end = board.cycles_for(o.duration_s);
   const sim::Cycles step = board.cycles_for(host.step_seconds(60.0));
   const bool progress = !o.quiet && isatty(STDERR_FILENO);
@@ -133,13 +178,15 @@ RunResult run_simulation(const RunOptions& o) {
   board.save_flash();
 
   nlohmann::json s;
-  s["schema_version"] = 1;
+  s["schema_version"] = 2;
   s["options"] = {{"duration_s", o.duration_s},
                   {"start", format_utc(o.start_utc)},
                   {"clock_ppm", o.clock_ppm},
                   {"jumper", o.jumper},
                   {"seed", o.seed},
-                  {"sensor", o.sensor}};
+                  {"sensor", o.sensor},
+                  {"scenario", o.scenario.empty() ? nlohmann::json(nullptr) : nlohmann::json(o.scenario)},
+                  {"preset", o.preset.empty() ? nlohmann::json(nullptr) : nlohmann::json(o.preset)}};
   if (o.sensor) {
     const auto& m = o.motion_unit;
     auto& so = s["options"];
@@ -194,6 +241,12 @@ RunResult run_simulation(const RunOptions& o) {
   s["host"] = host.finish();
   s["gps"] = gps_summary(gps);
   s["card"] = card.card ? collect_card(card, out) : nlohmann::json(nullptr);
+  s["settings_preset"] = settings_written;
+  {
+    const auto* method = machine.global<uint8_t>("CTE_METODO_DIRECCION");
+    s["intervals"] = build_intervals(arrivals, new_res_lines(card), method ? int(*method) : 0, o.start_utc);
+  }
+  host.on_line = nullptr;
   if (!error.empty()) s["error"] = error;
   std::ofstream((out / "summary.json").string()) << s.dump(2) << "\n";
   result.summary = std::move(s);
