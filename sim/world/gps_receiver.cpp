@@ -128,6 +128,13 @@ std::vector<uint8_t> GpsReceiver::ubx(uint8_t cls, uint8_t id,
   return f;
 }
 
+int64_t GpsReceiverConfig::time_offset(double t_s) const {
+  int64_t off = 0;
+  for (const auto& j : time_jumps)
+    if (t_s >= j.at_s) off += j.by_s;
+  return off;
+}
+
 // ---- set-up and power ----------------------------------------------------------------------
 
 GpsReceiver::GpsReceiver(Board& board, const GpsReceiverConfig& config)
@@ -267,7 +274,7 @@ void GpsReceiver::epoch(int64_t k) {
   } else {
     bool fix =
         !config_.never_fix && config_.satellites >= 3 && double(k) - power_on_s_ >= config_.ttff_s;
-    for (auto& s : live_epoch(config_.start_utc + k, fix, live_epochs_)) {
+    for (auto& s : live_epoch(config_.start_utc + k + config_.time_offset(double(k)), fix, live_epochs_)) {
       items.emplace_back(s.begin(), s.end());
       ++stats_.sentences;
     }

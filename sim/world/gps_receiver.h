@@ -40,6 +40,14 @@ struct GpsReceiverConfig {
   double boot_s = 0.5;        // from power-on until it listens and its first epoch can start
   double latency_s = 0.1;     // from the whole UTC second of an epoch to its first byte
   std::string replay_path;    // non-empty: replay this recorded log instead
+
+  // Fault: from true time at_s on, the time it sends is off by by_s (a day, a week rollover...).
+  struct TimeJump {
+    double at_s;
+    int64_t by_s;
+  };
+  std::vector<TimeJump> time_jumps;
+  int64_t time_offset(double t_s) const;
 };
 
 // The firmware's clock as the run's probe reads it.

@@ -47,6 +47,8 @@ MotionUnit::MotionUnit(Board& board, Sea* sea, const MotionUnitConfig& config)
       throw std::invalid_argument("motion unit: the log order must name each log once");
   if (!(std::isfinite(c.start_s) && c.start_s >= 0 && std::isfinite(c.settle_s)))
     throw std::invalid_argument("motion unit: bad start or settling time");
+  for (const auto& f : c.wrong_baud)
+    if (f.baud == 0) throw std::invalid_argument("motion unit: a wrong baud rate must not be 0");
   if (c.replay_path.empty() && !sea_) throw std::invalid_argument("motion unit: no sea and no recording");
 
   std::mt19937_64 clock_rng(mix_seed(c.seed, 3));
@@ -66,7 +68,23 @@ void MotionUnit::flush_capture() {
 }
 
 uint32_t MotionUnit::clock_us(double t_s) const {
-  return uint32_t(uint64_t(clock_at_zero_us_) + uint64_t(std::llround(t_s * 1e6)));
+  double shown = t_s;
+  for (const auto& j : config_.clock_jumps)
+    if (t_s >= j.at_s) shown += j.by_s;
+  return uint32_t(uint64_t(clock_at_zero_us_) + uint64_t(std::llround(shown * 1e6)));
+}
+
+uint32_t MotionUnit::baud() const {
+  const double t = board_.seconds(board_.now());
+  for (const auto& f : config_.wrong_baud)
+    if (t >= f.from_s && t < f.from_s + f.duration_s) return f.baud;
+  return MotionUnitConfig::kBaud;
+}
+
+bool MotionUnit::in_any(const std::vector<MotionUnitConfig::Window>& windows, double t) {
+  for (const auto& w : windows)
+    if (w.contains(t)) return true;
+  return false;
 }
 
 void MotionUnit::start() {
@@ -79,11 +97,7 @@ void MotionUnit::start() {
   board_.schedule(board_.cycles_for(config_.start_s), [this] { sea_sample(0); });
 }
 
-bool MotionUnit::silenced(double t) const {
-  for (const auto& s : config_.silences)
-    if (t >= s.from_s && t < s.from_s + s.duration_s) return true;
-  return false;
-}
+bool MotionUnit::silenced(double t) const { return in_any(config_.silences, t); }
 
 bool MotionUnit::drop_log(sbg::LogId id) {
   int i = MotionUnitConfig::log_index(id);
@@ -182,7 +196,9 @@ void MotionUnit::sea_sample(uint64_t k) {
   Logs logs = logs_for(st, clock_us(t), t - config_.start_s >= config_.settle_s, sea_->truth().tp_s);
   std::vector<uint8_t> burst;
   uint64_t frames = 0;
-  for (auto id : config_.order) {
+  auto order = config_.order;
+  if (in_any(config_.shuffled, t)) std::shuffle(order.begin(), order.end(), fault_rng_);
+  for (auto id : order) {
     if (drop_log(id)) {
       ++stats_.logs_missing;
       continue;
@@ -192,6 +208,15 @@ void MotionUnit::sea_sample(uint64_t k) {
                                                         : sbg::encode(logs.ship);
     burst.insert(burst.end(), f.begin(), f.end());
     ++frames;
+  }
+  if (in_any(config_.garbage, t) && burst.size() >= 2) {
+    // A sync pair first, so that the firmware takes the noise for a frame header.
+    burst[0] = sbg::kSync1;
+    burst[1] = sbg::kSync2;
+    for (size_t i = 2; i < burst.size(); ++i) burst[i] = uint8_t(fault_rng_());
+    ++stats_.bursts_garbage;
+    send(burst);
+    return;
   }
   if (frames) ++stats_.samples;
   stats_.frames += frames;

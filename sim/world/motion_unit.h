@@ -2,7 +2,8 @@
 // instant it sends EKF_EULER, EKF_NAV and SHIP_MOTION back to back, in sbgECom framing, stamped
 // with its own 32-bit microsecond clock (which counts true time and wraps every 71.6 min).
 // Its source is the sea, or a recorded sbgECom byte stream replayed at the pace of its own
-// time stamps. Faults on demand: corrupted bytes, missing logs, silences.
+// time stamps. Faults on demand: corrupted bytes, missing logs, silences, garbage, shuffled
+// logs, a wrong speed, clock jumps.
 #pragma once
 
 #include <array>
@@ -36,14 +37,29 @@ struct MotionUnitConfig {
   uint64_t seed = 1;
 
   // Faults.
-  struct Silence {
+  struct Window {
     double from_s;
     double duration_s;
+    bool contains(double t) const { return t >= from_s && t < from_s + duration_s; }
+  };
+  using Silence = Window;
+  struct BaudFault {
+    double from_s;
+    double duration_s;
+    uint32_t baud;
+  };
+  struct ClockJump {
+    double at_s;
+    double by_s;  // negative: back
   };
   double corrupt_probability = 0;  // each byte: replaced by a different value
   // Per log (index by position in kLogs): probability that it is left out of a burst; 1 = always.
   std::array<double, 3> missing_probability = {0, 0, 0};
   std::vector<Silence> silences;  // nothing is sent from from_s for duration_s
+  std::vector<Window> garbage;    // each burst becomes random bytes after a sync pair
+  std::vector<Window> shuffled;   // each burst's logs in a random order
+  std::vector<BaudFault> wrong_baud;     // the unit sends at another speed meanwhile
+  std::vector<ClockJump> clock_jumps;    // its clock steps at at_s, for good
 
   std::string replay_path;   // non-empty: replay this recording instead of the sea
   std::string capture_path;  // non-empty: every byte the unit sends is also written here
@@ -60,6 +76,7 @@ struct MotionUnitStats {
   uint64_t bytes_corrupted = 0;
   uint64_t logs_missing = 0;     // logs left out by the missing-log fault
   uint64_t samples_silenced = 0; // instants that fell in a silence
+  uint64_t bursts_garbage = 0;   // bursts replaced by random bytes
 };
 
 class MotionUnit : public Device {
@@ -73,7 +90,7 @@ class MotionUnit : public Device {
   void start();
 
   void on_byte(Board&, uint8_t, Cycles) override {}  // the unit is never configured from the MCU
-  uint32_t baud() const override { return MotionUnitConfig::kBaud; }
+  uint32_t baud() const override;
 
   const MotionUnitStats& stats() const { return stats_; }
   const MotionUnitConfig& config() const { return config_; }
@@ -102,6 +119,7 @@ class MotionUnit : public Device {
   void replay_next(size_t i);
   void load_replay();
   bool silenced(double t_s) const;
+  static bool in_any(const std::vector<MotionUnitConfig::Window>& windows, double t_s);
   bool drop_log(sbg::LogId id);
   void send(std::vector<uint8_t>& bytes);
 
