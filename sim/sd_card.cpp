@@ -129,6 +129,7 @@ bool SdCard::store(uint32_t block, const uint8_t* src) {
     return fail(kErrWrite, block);
   }
   ++counters_.blocks_written;
+  if (journal_) journal_(block, src);
   return true;
 }
 

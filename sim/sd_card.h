@@ -17,6 +17,9 @@
 //                      fail, or drop the write while reporting success (a power cut: the card
 //                      stops accepting writes after the Nth one). cut_power_after(n) is the
 //                      common case.
+//   write journal      called after every block write that landed in the image, with the
+//                      block's bytes: a test can record a run and rebuild the image as it was
+//                      after any number of writes (a power cut). Erases are not journaled.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +79,8 @@ class SdCard {
   void set_write_hook(WriteHook hook) { hook_ = std::move(hook); }
   // Accepts n more block writes, then silently drops every later one.
   void cut_power_after(uint64_t n);
+  using WriteJournal = std::function<void(uint32_t block, const uint8_t* data)>;
+  void set_write_journal(WriteJournal journal) { journal_ = std::move(journal); }
 
   // ---- counters ----------------------------------------------------------------------------
   struct Counters {
@@ -125,6 +130,7 @@ class SdCard {
   uint32_t multi_next_ = 0;
   uint64_t write_index_ = 0;
   WriteHook hook_;
+  WriteJournal journal_;
   uint8_t error_ = kErrNone;
   uint32_t error_data_ = 0;
   Counters counters_;

@@ -46,8 +46,13 @@ void EEPROMClass::commit() {
   if (!cargado_) cargar();
   if (!cambiado_) return;
   valido_ = 1;
-  for (uint32_t fila = 0; fila < kTamRegistro; fila += HAL_FLASH_ROW_SIZE) hal_flash_erase_row(fila);
-  // la marca va la última: un corte a medias deja el almacén inválido, nunca válido y roto
+  // Primero la fila de la marca y la marca al final: un corte a medias deja el almacén
+  // inválido (valores por defecto), nunca válido con filas ya borradas (todo 0xFF).
+  const uint32_t fila_marca = kOffsetValido - kOffsetValido % HAL_FLASH_ROW_SIZE;
+  hal_flash_erase_row(fila_marca);
+  for (uint32_t fila = 0; fila < kTamRegistro; fila += HAL_FLASH_ROW_SIZE) {
+    if (fila != fila_marca) hal_flash_erase_row(fila);
+  }
   hal_flash_write(0, datos_, EEPROM_EMULATION_SIZE);
   uint8_t marca = kMarcaValido;
   hal_flash_write(kOffsetValido, &marca, 1);
