@@ -142,10 +142,23 @@ static void comparacion_con_gps() {
   hora_consola(chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior);
 }
 
+// La marca más reciente de la muestra, la del registro que la completa. La de SHIP_MOTION puede
+// venir de una ráfaga anterior a un bloqueo largo del bucle (arranque de la tarjeta, hora GPS):
+// medir desde ella alargaba el tiempo del sensor y dejaba el reloj un 1 % rápido durante horas.
+static int32_t marca_mas_reciente() {
+  int32_t imarca = TernaTiempos1;
+  const int32_t otras[2] = {TernaTiempos0, TernaTiempos2};
+  for (uint8_t i = 0; i < 2; i++) {
+    if (otras[i] == -1000) continue;  // no llegó
+    if (int32_t(uint32_t(otras[i]) - uint32_t(imarca)) > 0) imarca = otras[i];
+  }
+  return imarca;
+}
+
 static void inicio_medida_sensor() {
   Tiempo_Revision_Hora_GPS = 0;
   Tiempo_Capturar_Hora_Inicial = 0;
-  Tiempo_SBG_Ini = TernaTiempos1;
+  Tiempo_SBG_Ini = marca_mas_reciente();
   CONT_TIEMPO_MICRO_ACUMULADO = 0;
   Serial1.print("TIEMPOS Inicio:");
   Serial1.println(Tiempo_SBG_Ini);
@@ -153,7 +166,7 @@ static void inicio_medida_sensor() {
 
 static void fin_medida_sensor() {
   CONT_TIEMPO_MICRO_FINAL = uint32_t(CONT_TIEMPO_MICRO_ACUMULADO);
-  Tiempo_SBG_Fin = TernaTiempos1;
+  Tiempo_SBG_Fin = marca_mas_reciente();
   CONT_TIEMPO_MICRO_ACUMULADO = -1;
   Tiempo_SBG_Diferencia = int32_t(Diferencia_Timespan(Tiempo_SBG_Ini, Tiempo_SBG_Fin));
 

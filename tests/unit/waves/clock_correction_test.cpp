@@ -22,6 +22,7 @@ class ClockCorrection : public GpsFixture {
   ClockCorrection() {
     CTE_AJUSTE_RELOJ = 1;
     CTE_VELOCIDAD_RELOJ = 48000;
+    TernaTiempos0 = TernaTiempos2 = -1000;  // only the ship-motion stamp, unless a test says
   }
   // A sensor measurement from t0 over span_us, ended with `counts` 100-ms steps.
   void Measure(int32_t t0, int32_t span_us, int32_t counts) {
@@ -93,6 +94,28 @@ TEST_F(ClockCorrection, SensorMeasurementScalesTheRateByTickOverSensorTime) {
   // the measurement wraps with the sensor's counter
   Measure(-30000000, 60100000, 602);
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48160);  // scaled from the rate now in force
+}
+
+// After a long block of the loop the sample that completes may carry a ship-motion stamp from a
+// burst before the block, while its Euler and navigation stamps are fresh: the measurement runs
+// from the newest stamp, or the sensor span comes out long and the clock fast (1 % for 0.6 s).
+TEST_F(ClockCorrection, MeasurementRunsFromTheNewestStampOfTheSample) {
+  Tiempo_Ajustar_Hora = 1;
+  Tiempo_Capturar_Hora_Inicial = 1;
+  TernaTiempos1 = 31100000;                  // ship motion, from before the block
+  TernaTiempos0 = TernaTiempos2 = 31700000;  // euler and nav that completed the sample
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_SBG_Ini, 31700000);
+  CONT_TIEMPO_MICRO_ACUMULADO = 601;
+  TernaTiempos1 = 91800000;
+  TernaTiempos0 = TernaTiempos2 = 91700000;  // older than ship motion: ship motion it is
+  Correccion_Reloj_porWaves();
+  EXPECT_EQ(Tiempo_SBG_Diferencia, 60100000);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+  // Stamps on both sides of the wrap compare by their difference.
+  TernaTiempos0 = TernaTiempos2 = -1000;
+  Measure(int32_t(0x7FFFFFF0), 60100000, 601);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
 }
 
 TEST_F(ClockCorrection, RatesOutsideTheLimitsAreClamped) {
