@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -58,6 +59,28 @@ void Board::set_stop(Cycles t) {
 void Board::schedule(Cycles t, std::function<void()> fn) {
   timers_.push(Timer{std::max(t, now_), timer_seq_++, std::move(fn)});
   recompute_next();
+}
+
+// ---- heap ----------------------------------------------------------------------------------
+
+void* Board::heap_realloc(void* block, size_t size) {
+  void* p = std::realloc(block, size);
+  if (p || size == 0) {
+    if (block) heap_.erase(block);
+    if (p) heap_.insert(p);
+  }
+  return p;
+}
+
+void Board::heap_free(void* block) {
+  if (!block) return;
+  heap_.erase(block);
+  std::free(block);
+}
+
+void Board::release_heap() {
+  for (void* p : heap_) std::free(p);
+  heap_.clear();
 }
 
 // ---- reset ---------------------------------------------------------------------------------
@@ -495,7 +518,9 @@ void Board::flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
 void Board::flash_erase_row(uint32_t offset) {
   if (offset >= flash_.size()) return cost();
   uint32_t row = offset / 256 * 256;
-  std::fill(flash_.begin() + row, flash_.begin() + std::min<size_t>(row + 256, flash_.size()), 0xFF);
+  if (flash_step()) {
+    std::fill(flash_.begin() + row, flash_.begin() + std::min<size_t>(row + 256, flash_.size()), 0xFF);
+  }
   ++flash_erases_;
   ++epoch_;
   advance(kRowEraseCycles);
@@ -510,13 +535,24 @@ void Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
     advance(kPageWriteCycles * pages);
     return;  // the write is lost
   }
+  bool page_lands = true;
   for (uint32_t i = 0; i < len && offset + i < flash_.size(); ++i) {
+    if (i == 0 || (offset + i) % 64 == 0) page_lands = flash_step();
+    if (!page_lands) continue;
     uint8_t& b = flash_[offset + i];
     if (b != 0xFF) ++flash_overwrites_;
     b &= src[i];
   }
   advance(kPageWriteCycles * pages);
   save_flash();
+}
+
+bool Board::flash_step() {
+  ++flash_steps_;
+  if (flash_steps_left_ < 0) return true;
+  if (flash_steps_left_ == 0) return false;
+  --flash_steps_left_;
+  return true;
 }
 
 uint32_t Board::nvm_reg_read(uint8_t reg) {

@@ -13,6 +13,7 @@
 #include <queue>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace sim {
@@ -130,7 +131,18 @@ class Board {
   uint64_t flash_overwrites() const { return flash_overwrites_; }  // writes over unerased bytes
   uint64_t nvm_commands() const { return nvm_commands_; }
   void fail_flash_after(int64_t writes) { flash_fail_after_ = writes; }
+  // A power cut inside the flash work: each row erase and each 64-byte page programmed is one
+  // step; after `steps` more of them, every later erase and page program is lost (-1 = never).
+  void cut_flash_after_steps(int64_t steps) { flash_steps_left_ = steps; }
+  uint64_t flash_steps() const { return flash_steps_; }  // erases + pages programmed
   void save_flash() const;
+
+  // ---- heap: the RAM above the statics, which a reset takes back with the rest -------------
+  void* heap_realloc(void* block, size_t size);
+  void heap_free(void* block);
+  // The image that owned the live blocks is gone (a reset reloads it): free them all.
+  void release_heap();
+  size_t heap_blocks() const { return heap_.size(); }
 
   // ---- SD card slot (sim/sd_card.h); empty by default ---------------------------------------
   void set_card(SdCard* card) {
@@ -234,6 +246,7 @@ class Board {
   Cycles byte_cycles_mcu(uint32_t baud) const;
   Cycles byte_cycles_true(uint32_t baud) const;
   void load_flash();
+  bool flash_step();  // counts one erase or page program; false once a cut stops the flash
 
   Config config_;
   double hz_;
@@ -279,8 +292,11 @@ class Board {
   uint32_t nvm_page_[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
   uint64_t flash_erases_ = 0, flash_writes_ = 0, flash_overwrites_ = 0, nvm_commands_ = 0;
   int64_t flash_fail_after_ = -1;
+  int64_t flash_steps_left_ = -1;
+  uint64_t flash_steps_ = 0;
 
   SdCard* card_ = nullptr;
+  std::unordered_set<void*> heap_;
 };
 
 }  // namespace sim

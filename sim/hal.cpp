@@ -1,6 +1,8 @@
 // The extern "C" face of the simulated board: every hal.h function forwards to the current Board.
 #include "board/hal.h"
 
+#include <cstdlib>
+
 #include "sim/board.h"
 #include "sim/sd_card.h"
 
@@ -29,6 +31,17 @@ extern "C" {
 uint64_t hal_cycles(void) { return b().hal_cycles(); }
 void hal_delay_cycles(uint32_t n) { b().hal_delay(n); }
 void hal_poll(void) { b().hal_poll(); }
+
+// Without a board (firmware code called directly by a test) the host's heap serves.
+void* hal_heap_realloc(void* block, size_t size) {
+  Board* c = Board::current();
+  return c ? c->heap_realloc(block, size) : std::realloc(block, size);
+}
+void hal_heap_free(void* block) {
+  Board* c = Board::current();
+  if (c) c->heap_free(block);
+  else std::free(block);
+}
 
 void hal_tcc0_connect_clock(void) { b().tcc0_connect_clock(); }
 void hal_tcc0_configure(uint16_t match, uint16_t prescaler) { b().tcc0_configure(match, prescaler); }

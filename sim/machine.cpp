@@ -10,6 +10,17 @@
 #include <iterator>
 #include <stdexcept>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OLAS_ASAN_FIBERS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OLAS_ASAN_FIBERS 1
+#endif
+#endif
+#ifdef OLAS_ASAN_FIBERS
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 namespace sim {
 
 struct Machine::Context {
@@ -18,6 +29,37 @@ struct Machine::Context {
   std::vector<char> stack;
   bool started = false;
   bool finished = false;
+  // AddressSanitizer must hear of every stack switch, or an exception unwinding the
+  // firmware's stack leaves stale poison behind.
+  const void* host_bottom = nullptr;
+  size_t host_size = 0;
+
+  void to_firmware() {
+#ifdef OLAS_ASAN_FIBERS
+    void* fake = nullptr;
+    __sanitizer_start_switch_fiber(&fake, stack.data(), stack.size());
+    swapcontext(&host, &firmware);
+    __sanitizer_finish_switch_fiber(fake, nullptr, nullptr);
+#else
+    swapcontext(&host, &firmware);
+#endif
+  }
+  void to_host() {
+#ifdef OLAS_ASAN_FIBERS
+    void* fake = nullptr;
+    __sanitizer_start_switch_fiber(&fake, host_bottom, host_size);
+    swapcontext(&firmware, &host);
+    __sanitizer_finish_switch_fiber(fake, &host_bottom, &host_size);
+#else
+    swapcontext(&firmware, &host);
+#endif
+  }
+  // First thing on the firmware's stack: learn the host's.
+  void entered() {
+#ifdef OLAS_ASAN_FIBERS
+    __sanitizer_finish_switch_fiber(nullptr, &host_bottom, &host_size);
+#endif
+  }
 };
 
 Machine::Machine(Board& board, std::string image_path)
@@ -32,7 +74,10 @@ Machine::Machine(Board& board, const FirmwareEntry& entry)
 
 Machine::~Machine() {
   board_.on_stop = nullptr;
-  if (handle_) dlclose(handle_);
+  if (handle_) {
+    board_.release_heap();
+    dlclose(handle_);
+  }
 }
 
 void* Machine::symbol(const char* name) const {
@@ -45,6 +90,7 @@ void Machine::load_image() {
     return;
   }
   if (handle_) {
+    board_.release_heap();  // the old image's heap went with its RAM
     dlclose(handle_);
     handle_ = nullptr;
   }
@@ -76,6 +122,7 @@ void Machine::load_image() {
 }
 
 void Machine::firmware_main() {
+  ctx_->entered();
   for (;;) {
     try {
       load_image();
@@ -94,7 +141,7 @@ void Machine::firmware_main() {
       error_ = "run ended";
     }
     ctx_->finished = true;
-    swapcontext(&ctx_->firmware, &ctx_->host);
+    ctx_->to_host();
   }
 }
 
@@ -107,7 +154,7 @@ void Machine::run_until(Cycles t) {
   if (ctx_->finished) throw std::runtime_error("firmware stopped: " + error_);
   board_.make_current();
   board_.set_stop(t);
-  board_.on_stop = [this] { swapcontext(&ctx_->firmware, &ctx_->host); };
+  board_.on_stop = [this] { ctx_->to_host(); };
   if (!ctx_->started) {
     ctx_->started = true;
     ctx_->stack.resize(8u << 20);
@@ -119,7 +166,7 @@ void Machine::run_until(Cycles t) {
     makecontext(&ctx_->firmware, reinterpret_cast<void (*)()>(&Machine::entry), 2,
                 unsigned(p & 0xFFFFFFFFu), unsigned(p >> 32));
   }
-  swapcontext(&ctx_->host, &ctx_->firmware);
+  ctx_->to_firmware();
   if (ctx_->finished) throw std::runtime_error("firmware stopped: " + error_);
 }
 

@@ -6,6 +6,7 @@
 // Escrito desde la hoja de datos; compilado y enlazado aquí, no probado aún en una placa.
 #include "board/hal.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "samd21.h"
@@ -280,6 +281,10 @@ void hal_delay_cycles(uint32_t n) {
 }
 
 void hal_poll(void) {}
+
+// El montón de newlib (_sbrk no pasa de __heap_fin).
+void* hal_heap_realloc(void* bloque, size_t tam) { return realloc(bloque, tam); }
+void hal_heap_free(void* bloque) { free(bloque); }
 
 // ---- TCC0 ------------------------------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #ifndef BOARD_HAL_H
 #define BOARD_HAL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -22,6 +23,12 @@ void hal_delay_cycles(uint32_t n);
 // El llamante ha consultado algo y no ha encontrado nada nuevo (anillo vacío, anillo lleno):
 // en la simulación el tiempo salta al siguiente suceso si nada ha cambiado desde la consulta anterior.
 void hal_poll(void);
+
+// ---- Montón -------------------------------------------------------------------------------
+// La RAM libre sobre los estáticos; un reset la recupera con el resto de la RAM.
+// Como realloc: nulo si no cabe, y entonces el bloque anterior sigue valiendo.
+void* hal_heap_realloc(void* bloque, size_t tam);
+void hal_heap_free(void* bloque);
 
 // ---- Temporizador TCC0 ---------------------------------------------------------------------
 void hal_tcc0_connect_clock(void);  // GCLK0 (48 MHz) al canal TCC0/TCC1

@@ -4,6 +4,7 @@
 // read, so nothing in the firmware waits for ever.
 #include "board/hal.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "hal_bench.h"
@@ -24,6 +25,8 @@ void hal_delay_cycles(uint32_t n) {
   g_cycles += n;
 }
 void hal_poll(void) {}
+void* hal_heap_realloc(void* bloque, size_t tam) { return realloc(bloque, tam); }
+void hal_heap_free(void* bloque) { free(bloque); }
 
 void hal_tcc0_connect_clock(void) {}
 void hal_tcc0_configure(uint16_t, uint16_t) {}
