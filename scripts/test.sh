@@ -12,3 +12,10 @@ san="${build}-sanitize"
 cmake -S . -B "$san" -DCMAKE_BUILD_TYPE=Debug -DOLAS_SANITIZE=ON -DOLAS_TARGET_CHECKS=OFF -DOLAS_BENCH=OFF >/dev/null
 cmake --build "$san" -j"$(nproc)" --target unit_tests
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --test-dir "$san" -L unit --output-on-failure -j"$(nproc)"
+# The simulator there too, leaks checked: two hours of the mixed soak, a fresh firmware image
+# loaded at every reset.
+cmake --build "$san" -j"$(nproc)" --target soak_tests
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  "$san/tests/soak_tests" --gtest_filter='Soak.MixedFaultsForDays'
+# The input parsers under libFuzzer (clang, own build), three targets in parallel for 180 s each.
+FUZZ_BUILD_DIR="${build}-fuzz" tests/fuzz/run.sh 180
