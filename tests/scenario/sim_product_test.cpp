@@ -57,7 +57,7 @@ TEST(SimProduct, DefaultRunMatchesTheTruthOfEveryIntervalAndItsSchema) {
   EXPECT_TRUE(s["settings_preset"].empty());
 
   const auto& intervals = s["intervals"];
-  ASSERT_EQ(intervals.size(), 9u);  // 14:20 to 17:20, every 20 minutes
+  ASSERT_EQ(intervals.size(), 8u);  // 14:20 to 17:00; 17:00-17:20 closes just after the run
   for (const auto& i : intervals) {
     SCOPED_TRACE(i.dump());
     ASSERT_TRUE(i["host"].is_object() && i["card"].is_object() && i["truth"].is_object());
@@ -71,7 +71,7 @@ TEST(SimProduct, DefaultRunMatchesTheTruthOfEveryIntervalAndItsSchema) {
     EXPECT_NEAR(t["to_s"].get<double>() - t["from_s"].get<double>(), 1200.0, 20.0);
   }
   EXPECT_EQ(intervals[0]["start"], "2026-12-07T14:20:00Z");
-  EXPECT_EQ(intervals[8]["end"], "2026-12-07T17:20:00Z");
+  EXPECT_EQ(intervals[7]["end"], "2026-12-07T17:00:00Z");
 
   // The summary written to disk validates against docs/summary.schema.json.
   const fs::path schema = fs::path(__FILE__).parent_path() / "../../docs/summary.schema.json";
