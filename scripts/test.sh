@@ -7,6 +7,12 @@ build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLAS_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+# The input parsers under libFuzzer (clang, own build), three targets for 180 s each; they run
+# beside the sanitised build and tests below (the fuzzers are timed, so this only saves wall time).
+fuzz_log="$(mktemp)"
+FUZZ_BUILD_DIR="${build}-fuzz" tests/fuzz/run.sh 180 >"$fuzz_log" 2>&1 &
+fuzz_pid=$!
+trap 'kill "$fuzz_pid" 2>/dev/null || true' EXIT
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer (the power-cut
 # sweep, mostly fsck.fat, only in the normal build).
 san="${build}-sanitize"
@@ -18,5 +24,7 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --test-dir "$san" -L unit
 cmake --build "$san" -j"$(nproc)" --target soak_tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   "$san/tests/soak_tests" --gtest_filter='Soak.MixedFaultsForDays'
-# The input parsers under libFuzzer (clang, own build), three targets in parallel for 180 s each.
-FUZZ_BUILD_DIR="${build}-fuzz" tests/fuzz/run.sh 180
+fuzz_rc=0
+wait "$fuzz_pid" || fuzz_rc=$?
+cat "$fuzz_log"
+exit "$fuzz_rc"
