@@ -13,21 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/run.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using olas::scenario::ReadFile;
 
 std::vector<std::string> lines_of(const fs::path& p) {
   std::vector<std::string> out;
-  std::istringstream in(read_file(p));
+  std::istringstream in(ReadFile(p));
   for (std::string l; std::getline(in, l);) out.push_back(l);
   return out;
 }
@@ -67,7 +62,7 @@ int fsck_card(const fs::path& image, std::string* report) {
                     " count=" + std::to_string(blocks) + " conv=sparse status=none && fsck.fat -n " + part.string() +
                     " > " + (image.parent_path() / "fsck.txt").string() + " 2>&1";
   int rc = std::system(cmd.c_str());
-  *report = read_file(image.parent_path() / "fsck.txt");
+  *report = ReadFile(image.parent_path() / "fsck.txt");
   fs::remove(part);
   return WEXITSTATUS(rc);
 }
@@ -101,7 +96,7 @@ TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
   EXPECT_GT(points, size_t(3 * 3600 * 10 * 0.9));
 
   // one RES line per interval, as many as "RES," frames reached the host
-  std::string host = read_file(fs::path(o.out_dir) / "host.log");
+  std::string host = ReadFile(fs::path(o.out_dir) / "host.log");
   auto res_lines = lines_of(res[0]);
   EXPECT_EQ(res_lines.size(), count(host, "$RES,"));
   EXPECT_GE(res_lines.size(), 8u);
@@ -138,10 +133,10 @@ TEST(CardLogging, RemovalReinsertionAndFailingWritesNeverStopTheSensor) {
   EXPECT_NEAR(r.summary["virtual_s"].get<double>(), 7200.0, 0.1);
   EXPECT_TRUE(r.summary["resets"].empty()) << r.summary["resets"].dump();
   // the sea state still reaches the host every interval, card or no card
-  std::string host = read_file(fs::path(o.out_dir) / "host.log");
+  std::string host = ReadFile(fs::path(o.out_dir) / "host.log");
   EXPECT_GE(count(host, "$RES,"), 5u);
   // the lost card is noticed, and a card put back receives the records again in new files
-  std::string console = read_file(fs::path(o.out_dir) / "console.log");
+  std::string console = ReadFile(fs::path(o.out_dir) / "console.log");
   EXPECT_NE(console.find("SD no presente"), std::string::npos);
   const fs::path day = fs::path(o.out_dir) / "card" / "261207";
   ASSERT_TRUE(fs::is_directory(day));

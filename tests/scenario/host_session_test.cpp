@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/host_setup.h"
 #include "sensor_olas_sim/options.h"
 #include "sim/board.h"
@@ -24,13 +25,7 @@
 
 namespace {
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using olas::scenario::ReadFile;
 
 size_t count(const std::string& hay, const std::string& needle) {
   size_t n = 0;
@@ -89,7 +84,7 @@ TEST(HostSession, TwoHoursAtSeaFollowingTheHostScript) {
   EXPECT_NEAR(board.seconds(board.resets()[0].t), 3905.0, 1.5);
 
   // what the host heard: the averaged records and GPS fixes among the answers
-  const std::string log = read_file(out / "host.log");
+  const std::string log = ReadFile(out / "host.log");
   EXPECT_GE(count(log, "$RES,"), 5u);
   EXPECT_GE(count(log, "$GPS,26,12,07,"), 2u);
   EXPECT_EQ(count(log, "Firmware:1_7_2"), 2u);
@@ -101,7 +96,7 @@ TEST(HostSession, TwoHoursAtSeaFollowingTheHostScript) {
   const std::string tool = (fs::path(OLAS_SIM_EXE).parent_path() / "zrx03" / "zrx03").string();
   const std::string decoded = (out / "decoded.txt").string();
   int status = std::system((tool + " decode - <" + (out / "host.log").string() + " >" + decoded + " 2>&1").c_str());
-  EXPECT_EQ(WEXITSTATUS(status), 0) << read_file(decoded).substr(0, 2000);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(decoded).substr(0, 2000);
 
   // the card the sensor formatted holds the day's directory and its files
   sim::FatImageReader reader(out / "card.img");

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/host_setup.h"
 #include "sim/board.h"
 #include "sim/machine.h"
@@ -26,14 +27,8 @@
 
 namespace {
 namespace fs = std::filesystem;
+using olas::scenario::ReadFile;
 using Clock = std::chrono::steady_clock;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // The debug console; tells the client when the first GPS configuration is over, so that the
 // loop is not inside it (several seconds with a slow receiver) when the frame arrives.
@@ -147,10 +142,10 @@ TEST(LiveLink, SettingsAnswerOverThePseudoTerminalWithinTwoSecondsThenCtrlCEndsT
   EXPECT_NEAR(virt, wall, 0.5 + 0.05 * wall);
 
   // the outputs are written: every byte the MCU sent, and the exchange
-  std::string log = read_file(out / "host.log");
+  std::string log = ReadFile(out / "host.log");
   EXPECT_NE(log.find("Firmware:1_7_2"), std::string::npos);
   EXPECT_NE(log.find(answer), std::string::npos);
-  std::string exchanges = read_file(out / "host-exchanges.log");
+  std::string exchanges = ReadFile(out / "host-exchanges.log");
   EXPECT_NE(exchanges.find("> $ZRX03,2*4D\n"), std::string::npos) << exchanges;
   EXPECT_NE(exchanges.find("< $OLA,02,04,1,0,00000,03000,03,90,20,1,0,001,002,003,65535*63\n"), std::string::npos)
       << exchanges;

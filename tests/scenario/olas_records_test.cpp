@@ -13,19 +13,14 @@
 
 #include <unistd.h>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/run.h"
 
 namespace {
 namespace fs = std::filesystem;
+using olas::scenario::ReadFile;
 
 const std::string kTool = OLAS_RECORDS_EXE;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
@@ -60,7 +55,7 @@ fs::path temp(const std::string& name) {
 ToolRun tool(const std::string& args) {
   fs::path out = temp("out.txt"), err = temp("err.txt");
   int status = std::system((kTool + " " + args + " >" + out.string() + " 2>" + err.string()).c_str());
-  return {WEXITSTATUS(status), read_file(out), read_file(err)};
+  return {WEXITSTATUS(status), ReadFile(out), ReadFile(err)};
 }
 
 // A CSV file as rows of named cells.
@@ -70,7 +65,7 @@ struct Csv {
 };
 Csv read_csv(const fs::path& p) {
   Csv c;
-  std::vector<std::string> lines = lines_of(read_file(p));
+  std::vector<std::string> lines = lines_of(ReadFile(p));
   if (lines.empty()) return c;
   c.header = split(lines[0], ',');
   for (size_t i = 1; i < lines.size(); ++i) {
@@ -157,13 +152,13 @@ TEST_F(OlasRecords, CsvRowsAgreeWithTheRecordLinesTheyComeFrom) {
                               "align_valid,file,line", ','));
   size_t raw_lines = 0;
   for (const auto& e : fs::recursive_directory_iterator(*run_ / "card"))
-    if (e.path().extension() == ".raw") raw_lines += lines_of(read_file(e.path())).size();
+    if (e.path().extension() == ".raw") raw_lines += lines_of(ReadFile(e.path())).size();
   EXPECT_EQ(raw.rows.size(), raw_lines);
   ASSERT_GT(raw.rows.size(), 5000u);
   std::map<std::string, std::vector<std::string>> files;
   auto source = [&](const std::map<std::string, std::string>& row) {
     auto& f = files[row.at("file")];
-    if (f.empty()) f = lines_of(read_file(*run_ / row.at("file")));
+    if (f.empty()) f = lines_of(ReadFile(*run_ / row.at("file")));
     return f.at(std::stoul(row.at("line")) - 1);
   };
   std::string previous_time;
@@ -221,7 +216,7 @@ TEST_F(OlasRecords, PlotsAreWellFormedSvgHoldingTheirSeries) {
   ToolRun i = tool("intervals " + run_->string());
   ASSERT_EQ(i.status, 0) << i.err;
   std::string why;
-  std::string heave = read_file(*run_ / "heave.svg"), intervals = read_file(*run_ / "intervals.svg");
+  std::string heave = ReadFile(*run_ / "heave.svg"), intervals = ReadFile(*run_ / "intervals.svg");
   EXPECT_TRUE(well_formed(heave, &why)) << why;
   EXPECT_TRUE(well_formed(intervals, &why)) << why;
   for (const char* id : {"id=\"heave\"", "id=\"wave-starts\"", "id=\"wave-heights\"", "<polyline", "time (UTC)",
@@ -230,11 +225,11 @@ TEST_F(OlasRecords, PlotsAreWellFormedSvgHoldingTheirSeries) {
   EXPECT_NE(heave.find("</title></rect>"), std::string::npos);  // wave bars with their tooltips
   for (const char* id : {"id=\"firmware-h13\"", "id=\"firmware-hmax\"", "id=\"firmware-dir-vel\""})
     EXPECT_NE(intervals.find(id), std::string::npos) << id;
-  bool truth = read_file(*run_ / "summary.json").find("\"intervals\"") != std::string::npos;
+  bool truth = ReadFile(*run_ / "summary.json").find("\"intervals\"") != std::string::npos;
   EXPECT_EQ(intervals.find("id=\"truth-h13\"") != std::string::npos, truth);
   // the same input gives the same bytes
   ASSERT_EQ(tool("heave " + run_->string() + " -o " + (*run_ / "again.svg").string()).status, 0);
-  EXPECT_EQ(read_file(*run_ / "again.svg"), heave);
+  EXPECT_EQ(ReadFile(*run_ / "again.svg"), heave);
 }
 
 TEST(OlasRecordsInput, BadInputIsSkippedAndReportedOrRefused) {

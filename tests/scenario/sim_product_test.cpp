@@ -10,18 +10,13 @@
 #include <sstream>
 #include <string>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/run.h"
 #include "sim/world/sea.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using olas::scenario::ReadFile;
 
 fs::path fresh_dir(const std::string& name) {
   fs::path d = fs::temp_directory_path() / ("olas_product_" + name);
@@ -35,7 +30,7 @@ int run_tool(const std::string& args, std::string* printed) {
   fs::path log = fs::temp_directory_path() / "olas_product_output.txt";
   std::string cmd = std::string(OLAS_SIM_EXE) + " " + args + " >" + log.string() + " 2>&1";
   int status = std::system(cmd.c_str());
-  *printed = read_file(log);
+  *printed = ReadFile(log);
   return WEXITSTATUS(status);
 }
 
@@ -95,7 +90,7 @@ TEST(SimProduct, ScenarioPresetAndStoredSettingsThroughTheCommand) {
             0)
       << printed;
   EXPECT_EQ(printed, "");  // --quiet
-  const auto s = nlohmann::json::parse(read_file(dir / "out" / "summary.json"));
+  const auto s = nlohmann::json::parse(ReadFile(dir / "out" / "summary.json"));
   EXPECT_EQ(s["options"]["duration_s"], 660.0);
   EXPECT_EQ(s["options"]["preset"], "swell");
   EXPECT_EQ(s["options"]["seed"], 2);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/gps_setup.h"
 #include "sensor_olas_sim/options.h"
 #include "sim/board.h"
@@ -25,15 +26,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using olas::scenario::ReadFile;
 
 const int64_t kStart = 1796653200;  // 2026-12-07T14:20:00Z
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // A board with a blank flash (factory settings), the console and host recorded, optionally the
 // motion unit on its sea and the GPS receiver, and the firmware image.
@@ -155,7 +150,7 @@ TEST(GpsScenario, ColdStartTakesTrueUtcWithinAMinute) {
   EXPECT_EQ(fix.clock_before.substr(0, 9), "00/00/00 ");
 
   w.host.flush();
-  auto frames = gps_frames(read_file(w.dir / "host.log"));
+  auto frames = gps_frames(ReadFile(w.dir / "host.log"));
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_TRUE(checksum_ok(frames[0])) << frames[0];
   EXPECT_EQ(frames[0].substr(0, 20), "$GPS,26,12,07,14,20,");
@@ -187,7 +182,7 @@ TEST(GpsScenario, ReceiverPowerFollowsTheSynchronisationCycle) {
   ASSERT_TRUE(w.receiver().fixes()[1].error_s.has_value());
   EXPECT_LT(std::fabs(*w.receiver().fixes()[1].error_s), 1.5);  // an exact oscillator
   w.host.flush();
-  EXPECT_EQ(gps_frames(read_file(w.dir / "host.log")).size(), 2u);
+  EXPECT_EQ(gps_frames(ReadFile(w.dir / "host.log")).size(), 2u);
   EXPECT_TRUE(w.board.resets().empty());
 }
 
@@ -201,7 +196,7 @@ TEST(GpsScenario, WithoutGpsTheConfigurationGivesUpAndTheSensorIsServedAgain) {
   EXPECT_GT(dropped_during, 0u);  // the loop is held by the configuration
   w.run_to(26);
   w.console.flush();
-  std::string console = read_file(w.dir / "console.log");
+  std::string console = ReadFile(w.dir / "console.log");
   size_t done = console.find("Tramas necesarias configuradas");
   ASSERT_NE(done, std::string::npos);
   EXPECT_EQ(console.find("Rx ACK"), std::string::npos);
@@ -213,7 +208,7 @@ TEST(GpsScenario, WithoutGpsTheConfigurationGivesUpAndTheSensorIsServedAgain) {
   EXPECT_EQ(w.board.stats(2).dropped, dropped_after_config);
   EXPECT_GT(w.board.stats(2).delivered, delivered + 60 * 10 * 100);
   w.console.flush();
-  console = read_file(w.dir / "console.log");
+  console = ReadFile(w.dir / "console.log");
   EXPECT_NE(console.find("TIEMPOS Inicio:", done), std::string::npos);
   EXPECT_NE(console.find("CALCULO MICRO vs SBG: ", done), std::string::npos);
   EXPECT_EQ(w.read<uint8_t>("cfecha_capturada"), 0);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/run.h"
 #include "sim/board.h"
 #include "sim/machine.h"
@@ -21,13 +22,7 @@
 
 namespace {
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using olas::scenario::ReadFile;
 
 // Per process, so that builds tested side by side do not share folders.
 fs::path fresh_dir(const std::string& name) {
@@ -100,7 +95,7 @@ class SeaSensor : public ::testing::Test {
     }
     window_middle_ = *machine.global<int32_t>("TernaDatos_pos2_0");
     unit_->flush_capture();
-    wire_ = read_file(capture_);
+    wire_ = ReadFile(capture_);
     fs::remove_all(capture_.parent_path());
   }
   double time_of(size_t k) const { return unit_->config().start_s + double(k) / unit_->config().rate_hz; }
@@ -230,7 +225,7 @@ TEST(SeaSensorTool, AMinuteWithTheJumperShowsEverySampleAndReplaysTheSame) {
   o.motion_unit.capture_path = (out / "sensor.bin").string();
   auto r = olas::run_simulation(o);
   ASSERT_EQ(r.exit_code, 0) << r.summary.dump();
-  std::string console = read_file(out / "console.log");
+  std::string console = ReadFile(out / "console.log");
   EXPECT_EQ(count(console, "ERROR FLOAT TO STRING"), 0u);
 
   // One trace line per sample from 1 s to 59.9 s (590), except those the firmware's start-up
@@ -267,7 +262,7 @@ TEST(SeaSensorTool, AMinuteWithTheJumperShowsEverySampleAndReplaysTheSame) {
   EXPECT_EQ(rr.summary["motion_unit"]["source"], "replay");
   EXPECT_EQ(rr.summary["motion_unit"]["frames"], 3 * 590);
   EXPECT_TRUE(rr.summary["sea"].is_null());
-  EXPECT_EQ(traced_cm(read_file(again / "console.log")), cm);
+  EXPECT_EQ(traced_cm(ReadFile(again / "console.log")), cm);
   fs::remove_all(out);
   fs::remove_all(again);
 }
@@ -276,7 +271,7 @@ int run_tool(const std::string& args, std::string* err) {
   fs::path log = fresh_dir("tool_stderr") / "stderr.txt";
   std::string cmd = std::string(OLAS_SIM_EXE) + " " + args + " >/dev/null 2>" + log.string();
   int status = std::system(cmd.c_str());
-  *err = read_file(log);
+  *err = ReadFile(log);
   return WEXITSTATUS(status);
 }
 
@@ -308,7 +303,7 @@ TEST(SeaSensorTool, BadSeaAndSensorOptionsAreNamedAndExitWithStatusTwo) {
                      &err),
             0)
       << err;
-  auto summary = nlohmann::json::parse(read_file(out / "summary.json"));
+  auto summary = nlohmann::json::parse(ReadFile(out / "summary.json"));
   EXPECT_EQ(summary["options"]["rate"], 50.0);
   EXPECT_EQ(summary["options"]["euler40"], true);
   EXPECT_EQ(summary["options"]["sensor_missing"]["nav"], 1.0);

@@ -7,17 +7,12 @@
 #include <sstream>
 #include <string>
 
+#include "scenario/wave_checks.h"
 #include "sensor_olas_sim/run.h"
 
 namespace {
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using olas::scenario::ReadFile;
 
 fs::path fresh_dir(const std::string& name) {
   fs::path d = fs::temp_directory_path() / ("olas_scenario_" + name);
@@ -51,7 +46,7 @@ TEST(Startup, FirstBootOnABlankBoardThenASecondRunInTheSameFolder) {
   auto r = olas::run_simulation(options(out, "90s"));
   ASSERT_EQ(r.exit_code, 0) << r.summary.dump();
 
-  std::string console = read_file(out / "console.log");
+  std::string console = ReadFile(out / "console.log");
   std::string banner = "\r\n" + kStars + "\r\n\t\tVORENTA\r\n\t\tOLVARIDE\r\n" + kStars +
                        "\r\n\tSensor de olas\tHardware:01_0\tFirmware:01_7_2\r\n" + kStars + "\r\n\r\n";
   ASSERT_EQ(console.substr(0, banner.size()), banner);
@@ -77,7 +72,7 @@ TEST(Startup, FirstBootOnABlankBoardThenASecondRunInTheSameFolder) {
   EXPECT_LT(c0, c1);
   EXPECT_GT(c0, console.find("% OCUPADO SD=255"));
 
-  std::string host = read_file(out / "host.log");
+  std::string host = ReadFile(out / "host.log");
   std::string host_banner = "\r\n" + kStars + "\r\n\t\tVORENTA\r\n\t\tOLVARIDE\r\n" + kStars +
                             "\r\n\tSensor de olas\tHardware:1_0\tFirmware:1_7_2\r\n" + kStars + "\r\n\r\n";
   EXPECT_EQ(host.substr(0, host_banner.size()), host_banner);
@@ -86,7 +81,7 @@ TEST(Startup, FirstBootOnABlankBoardThenASecondRunInTheSameFolder) {
 
   auto again = olas::run_simulation(options(out, "90s"));
   ASSERT_EQ(again.exit_code, 0);
-  console = read_file(out / "console.log");
+  console = ReadFile(out / "console.log");
   EXPECT_NE(console.find("nº reinicios = 2 / 0 (0)"), std::string::npos);
   EXPECT_EQ(console.find("Grabacion de parametros"), std::string::npos);
 }
@@ -100,7 +95,7 @@ TEST(Startup, StarvedWatchdogResetsTheBoardAndTheRunGoesOn) {
   ASSERT_EQ(r.summary["resets"].size(), 1u);
   EXPECT_EQ(r.summary["resets"][0]["cause"], "watchdog starved");
   EXPECT_NEAR(r.summary["resets"][0]["t"].get<double>(), 24.0, 0.1);
-  std::string console = read_file(out / "console.log");
+  std::string console = ReadFile(out / "console.log");
   EXPECT_EQ(count(console, "VORENTA"), 2u);
   EXPECT_NE(console.find("nº reinicios = 2 / 0 (0)"), std::string::npos);
   EXPECT_NEAR(r.summary["virtual_s"].get<double>(), 60.0, 0.01);
@@ -110,7 +105,7 @@ int run_tool(const std::string& args, std::string* err) {
   fs::path log = fs::temp_directory_path() / "olas_tool_stderr.txt";
   std::string cmd = std::string(OLAS_SIM_EXE) + " " + args + " >/dev/null 2>" + log.string();
   int status = std::system(cmd.c_str());
-  *err = read_file(log);
+  *err = ReadFile(log);
   return WEXITSTATUS(status);
 }
 

@@ -9,8 +9,11 @@
 #include <sstream>
 #include <string>
 
+#include "scenario/wave_checks.h"
+
 namespace {
 namespace fs = std::filesystem;
+using olas::scenario::ReadFile;
 
 #ifdef ZRX03_EXE
 const std::string kTool = ZRX03_EXE;
@@ -18,13 +21,6 @@ const std::string kTool = ZRX03_EXE;
 // built next to the simulator
 const std::string kTool = (fs::path(OLAS_SIM_EXE).parent_path() / "zrx03" / "zrx03").string();
 #endif
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 struct ToolRun {
   int status;
@@ -38,7 +34,7 @@ ToolRun zrx03(const std::string& args, const std::string& stdin_text = "") {
   std::ofstream(in, std::ios::binary) << stdin_text;
   std::string cmd = kTool + " " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
   int status = std::system(cmd.c_str());
-  return {WEXITSTATUS(status), read_file(out), read_file(err)};
+  return {WEXITSTATUS(status), ReadFile(out), ReadFile(err)};
 }
 
 std::string frame(const std::string& body) {
