@@ -27,7 +27,7 @@ fs::path fresh_dir(const std::string& name) {
 
 // Runs the command; returns its exit status and what it printed (stdout and stderr).
 int run_tool(const std::string& args, std::string* printed) {
-  fs::path log = fs::temp_directory_path() / "olas_product_output.txt";
+  fs::path log = fs::temp_directory_path() / ("olas_product_output_" + std::to_string(getpid()));
   std::string cmd = std::string(OLAS_SIM_EXE) + " " + args + " >" + log.string() + " 2>&1";
   int status = std::system(cmd.c_str());
   *printed = ReadFile(log);

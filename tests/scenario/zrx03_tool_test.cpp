@@ -29,8 +29,10 @@ struct ToolRun {
 
 // Arguments are passed through the shell in single quotes.
 ToolRun zrx03(const std::string& args, const std::string& stdin_text = "") {
+  // per process: ctest runs these tests side by side
+  const std::string tag = std::to_string(getpid());
   fs::path dir = fs::temp_directory_path();
-  fs::path in = dir / "olas_zrx03_in.txt", out = dir / "olas_zrx03_out.txt", err = dir / "olas_zrx03_err.txt";
+  fs::path in = dir / ("olas_zrx03_in_" + tag), out = dir / ("olas_zrx03_out_" + tag), err = dir / ("olas_zrx03_err_" + tag);
   std::ofstream(in, std::ios::binary) << stdin_text;
   std::string cmd = kTool + " " + args + " <" + in.string() + " >" + out.string() + " 2>" + err.string();
   int status = std::system(cmd.c_str());
