@@ -5,23 +5,34 @@
 
 #include "board/hal.h"
 
-Uart Serial(0);
-Uart Serial1(1);
-Uart Serial2(2);
-Uart Serial3(3);
+namespace {
+
+static_assert((UART_TAM_ANILLO & (UART_TAM_ANILLO - 1)) == 0, "el anillo usa máscara");
+static_assert((UART_TAM_ANILLO_SENSOR & (UART_TAM_ANILLO_SENSOR - 1)) == 0, "el anillo usa máscara");
+static_assert(UART_TAM_ANILLO_SENSOR <= 32768, "índices de 16 bits");
+
+volatile uint8_t rx_host[UART_TAM_ANILLO], tx_host[UART_TAM_ANILLO];
+volatile uint8_t rx_consola[UART_TAM_ANILLO], tx_consola[UART_TAM_ANILLO];
+volatile uint8_t rx_sensor[UART_TAM_ANILLO_SENSOR], tx_sensor[UART_TAM_ANILLO];
+volatile uint8_t rx_gps[UART_TAM_ANILLO], tx_gps[UART_TAM_ANILLO];
+
+inline uint16_t cuenta(const AnilloUart& a) { return static_cast<uint16_t>((a.cabeza - a.cola) & a.mascara); }
+inline bool vacio(const AnilloUart& a) { return a.cabeza == a.cola; }
+inline bool lleno(const AnilloUart& a) { return cuenta(a) == a.mascara; }
+inline uint16_t siguiente(const AnilloUart& a, uint16_t i) { return static_cast<uint16_t>((i + 1u) & a.mascara); }
+
+}  // namespace
+
+Uart Serial(0, rx_host, UART_TAM_ANILLO, tx_host, UART_TAM_ANILLO);
+Uart Serial1(1, rx_consola, UART_TAM_ANILLO, tx_consola, UART_TAM_ANILLO);
+Uart Serial2(2, rx_sensor, UART_TAM_ANILLO_SENSOR, tx_sensor, UART_TAM_ANILLO);
+Uart Serial3(3, rx_gps, UART_TAM_ANILLO, tx_gps, UART_TAM_ANILLO);
+volatile uint16_t imaximo_rx_uart[4] = {0, 0, 0, 0};
 
 namespace {
 
 Uart* const kPuertos[] = {&Serial, &Serial1, &Serial2, &Serial3};
 constexpr uint8_t kNumPuertos = sizeof(kPuertos) / sizeof(kPuertos[0]);
-
-static_assert((UART_TAM_ANILLO & (UART_TAM_ANILLO - 1)) == 0, "el anillo usa máscara");
-constexpr uint8_t kMascara = UART_TAM_ANILLO - 1;
-
-inline uint8_t cuenta(const AnilloUart& a) { return static_cast<uint8_t>((a.cabeza - a.cola) & kMascara); }
-inline bool vacio(const AnilloUart& a) { return a.cabeza == a.cola; }
-inline bool lleno(const AnilloUart& a) { return cuenta(a) == kMascara; }
-inline uint8_t siguiente(uint8_t i) { return static_cast<uint8_t>((i + 1) & kMascara); }
 
 }  // namespace
 
@@ -41,7 +52,7 @@ void Uart::end() {
 }
 
 int Uart::available() {
-  uint8_t n = cuenta(rx_);
+  uint16_t n = cuenta(rx_);
   if (n == 0) {
     // deja avanzar el tiempo: un byte puede llegar mientras se consulta
     hal_poll();
@@ -63,9 +74,9 @@ int Uart::read() {
     hal_poll();
     if (vacio(rx_)) return -1;
   }
-  uint8_t cola = rx_.cola;
+  uint16_t cola = rx_.cola;
   uint8_t byte = rx_.datos[cola];
-  rx_.cola = siguiente(cola);
+  rx_.cola = siguiente(rx_, cola);
   return byte;
 }
 
@@ -75,9 +86,9 @@ int Uart::read() {
 void Uart::alimentar_a_mano() {
   hal_uart_tx_irq(puerto_, 0);
   if (!vacio(tx_) && hal_uart_tx_ready(puerto_)) {
-    uint8_t cola = tx_.cola;
+    uint16_t cola = tx_.cola;
     hal_uart_tx_put(puerto_, tx_.datos[cola]);
-    tx_.cola = siguiente(cola);
+    tx_.cola = siguiente(tx_, cola);
   }
   hal_uart_tx_irq(puerto_, vacio(tx_) ? 0 : 1);
 }
@@ -95,9 +106,9 @@ size_t Uart::write(uint8_t byte) {
       hal_poll();
     }
   }
-  uint8_t cabeza = tx_.cabeza;
+  uint16_t cabeza = tx_.cabeza;
   tx_.datos[cabeza] = byte;
-  tx_.cabeza = siguiente(cabeza);
+  tx_.cabeza = siguiente(tx_, cabeza);
   hal_uart_tx_irq(puerto_, 1);
   return 1;
 }
@@ -126,9 +137,11 @@ void Uart::flush() {
 
 uint8_t Uart::recibido_irq(uint8_t byte) {
   if (lleno(rx_)) return 0;
-  uint8_t cabeza = rx_.cabeza;
+  uint16_t cabeza = rx_.cabeza;
   rx_.datos[cabeza] = byte;
-  rx_.cabeza = siguiente(cabeza);
+  rx_.cabeza = siguiente(rx_, cabeza);
+  uint16_t n = cuenta(rx_);
+  if (n > imaximo_rx_uart[puerto_]) imaximo_rx_uart[puerto_] = n;
   return 1;
 }
 
@@ -136,9 +149,9 @@ void Uart::registro_libre_irq() {
   // con la línea parada el primer byte pasa directo al desplazamiento y el registro sigue libre:
   // se llena también, para no depender de otra interrupción por cada byte
   while (!vacio(tx_)) {
-    uint8_t cola = tx_.cola;
+    uint16_t cola = tx_.cola;
     hal_uart_tx_put(puerto_, tx_.datos[cola]);
-    tx_.cola = siguiente(cola);
+    tx_.cola = siguiente(tx_, cola);
     if (!hal_uart_tx_ready(puerto_)) break;
   }
   if (vacio(tx_)) hal_uart_tx_irq(puerto_, 0);

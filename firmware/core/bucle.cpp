@@ -14,7 +14,7 @@
 
 #define ASTERISCOS_HORA 63
 #define SILENCIO_SENSOR_MS 2
-#define SILENCIO_HOST_MS 100
+
 
 static void modos_de_pines() {
   pinMode(17, OUTPUT);
@@ -50,22 +50,21 @@ static void mostrar_hora() {
   cmostramos_hora = 0;
 }
 
-// Ráfaga del sensor: termina tras 2 ms de silencio o al llegar un byte con el búfer lleno.
+// Ráfaga del sensor: termina tras 2 ms de silencio o con el búfer lleno. Con el búfer lleno no se
+// lee ni un byte más: lo que queda en el anillo empieza la ráfaga siguiente, detrás de la trama
+// que quedó cortada (procesamos_trama_rx_sensor la deja al principio del búfer).
 static void recibir_rafaga_sensor() {
-  icantidad_bytes_rx_sensor = 0;
+  icantidad_bytes_rx_sensor = ibytes_arrastrados_sensor;
+  ibytes_arrastrados_sensor = 0;
   cbuffer_sensor_lleno = 0;
   do {
     sodaq_wdt_reset();
     if (Serial2.available() > 0) {
-      while (Serial2.available() > 0 && cbuffer_sensor_lleno == 0) {
+      while (cbuffer_sensor_lleno == 0 && Serial2.available() > 0) {
         sodaq_wdt_reset();
-        int dato = Serial2.read();
-        if (icantidad_bytes_rx_sensor < TAM_TRAMA_SENSOR_RX) {
-          ctrama_sensor_rx[icantidad_bytes_rx_sensor] = uint8_t(dato);
-          icantidad_bytes_rx_sensor++;
-        } else {
-          cbuffer_sensor_lleno = 1;  // el byte sobrante se pierde
-        }
+        ctrama_sensor_rx[icantidad_bytes_rx_sensor] = uint8_t(Serial2.read());
+        icantidad_bytes_rx_sensor++;
+        if (icantidad_bytes_rx_sensor >= TAM_TRAMA_SENSOR_RX) cbuffer_sensor_lleno = 1;
       }
       ctimeout_rx_sensor = SILENCIO_SENSOR_MS;
     }
@@ -75,23 +74,28 @@ static void recibir_rafaga_sensor() {
   cbuffer_sensor_lleno = 0;
 }
 
-// Ráfaga del host: termina tras 100 ms de silencio; guarda los 128 primeros bytes.
-static void recibir_rafaga_host() {
-  ccantidad_bytes_rx_zrx03 = 0;
-  do {
+// Trama del host: se recoge sin esperar, con lo que haya en el anillo en cada pasada, así que un
+// host que no calla no para el bucle. Acaba en su LF o tras 100 ms de silencio; se guardan los
+// 128 primeros bytes. Lo que llegue detrás del LF espera en el anillo a la trama siguiente.
+static void recibir_trama_host() {
+  uint8_t cfin_de_linea = 0;
+  while (cfin_de_linea == 0 && Serial.available() > 0) {
     sodaq_wdt_reset();
-    if (Serial.available() > 0) {
-      while (Serial.available() > 0) {
-        sodaq_wdt_reset();
-        int dato = Serial.read();
-        if (ccantidad_bytes_rx_zrx03 < TAM_TRAMA_RX_ZRX03) {
-          ctrama_rx_zrx03[ccantidad_bytes_rx_zrx03] = char(dato);
-          ccantidad_bytes_rx_zrx03++;
-        }
-      }
-      ctimeout_rx_zrx03 = SILENCIO_HOST_MS;
+    if (crecibiendo_trama_zrx03 == 0) {
+      ccantidad_bytes_rx_zrx03 = 0;
+      crecibiendo_trama_zrx03 = 1;
     }
-  } while (ctimeout_rx_zrx03 != 0);
+    int dato = Serial.read();
+    if (ccantidad_bytes_rx_zrx03 < TAM_TRAMA_RX_ZRX03) {
+      ctrama_rx_zrx03[ccantidad_bytes_rx_zrx03] = char(dato);
+      ccantidad_bytes_rx_zrx03++;
+    }
+    ctimeout_rx_zrx03 = SILENCIO_TRAMA_HOST_MS;
+    if (dato == '\n') cfin_de_linea = 1;
+  }
+  if (crecibiendo_trama_zrx03 == 0) return;
+  if (cfin_de_linea == 0 && ctimeout_rx_zrx03 != 0) return;
+  crecibiendo_trama_zrx03 = 0;
   procesamos_trama_zrx03();
 }
 
@@ -106,6 +110,7 @@ static void enviar_trama_host() {
 void loop(void) {
   modos_de_pines();
   sodaq_wdt_reset();
+  guardar_cambio_de_dia();
 
   if (cmostramos_hora == 1) mostrar_hora();
 
@@ -118,8 +123,8 @@ void loop(void) {
   // Con una trama pendiente no se lee del host: los bytes esperan en el anillo.
   if (cdatos_tx_zrx03 == 1) {
     enviar_trama_host();
-  } else if (Serial.available() > 0) {
-    recibir_rafaga_host();
+  } else if (crecibiendo_trama_zrx03 == 1 || Serial.available() > 0) {
+    recibir_trama_host();
   }
 
   if (cfecha_capturada == 1 && cRevision_Resets_24h == 1) Revision_Resets_24h();

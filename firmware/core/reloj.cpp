@@ -39,6 +39,8 @@ const uint8_t cmeses[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 volatile uint8_t cmostramos_hora = 1;
 volatile uint8_t choras_sin_sincronizacion_gps = 0;
+volatile uint8_t cdia_nuevo_por_guardar = 0;
+volatile uint8_t cretardo_encendido_gps = 0;
 
 static_assert(sizeof(cano_utc) == 1, "el año es un byte: 99 + 1 = 100");
 static_assert(sizeof(CONT_TIEMPO_MICRO_ACUMULADO) == 4, "contador de 32 bits con signo");
@@ -131,6 +133,7 @@ void interrupcion_timer_cada_miliseg() {
     CONT_TIEMPO_MICRO_ACUMULADO = CONT_TIEMPO_MICRO_ACUMULADO + 1;
   }
   descontar(cretardo_tiempo);
+  descontar(cretardo_encendido_gps);
   revisar_jumper();
   digitalWrite(PIN_SEGUNDO, HIGH);
 
@@ -195,8 +198,9 @@ static void cambio_de_dia() {
   cdia_utc = dia;
   cmes_utc = mes;
 
-  Serial1.print("Nuevo Directorio");
-  escritura_variable_contador_Ficheros(0);
+  // El almacén se escribe en el bucle: borrar y programar la flash aquí pararía el tick y las
+  // interrupciones de los puertos unos 26 ms (se perderían bytes del sensor y la hora se retrasaría).
+  cdia_nuevo_por_guardar = 1;
   ContadorNumeroFicheros = 0;
   cRevision_Resets_24h = 1;
   CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET = 1;
@@ -205,6 +209,13 @@ static void cambio_de_dia() {
     Intentos_Creacion_Fichero = 0;
     ccreacion_nuevo_directorio = 1;
   }
+}
+
+void guardar_cambio_de_dia() {
+  if (cdia_nuevo_por_guardar == 0) return;
+  cdia_nuevo_por_guardar = 0;
+  Serial1.print("Nuevo Directorio");
+  escritura_variable_contador_Ficheros(0);
 }
 
 void refrescamos_reloj_interno() {
@@ -217,6 +228,7 @@ void refrescamos_reloj_interno() {
     choras_sin_sincronizacion_gps = uint8_t(choras_sin_sincronizacion_gps + 1);
     if (choras_sin_sincronizacion_gps >= choras_sincronizacion_gps) {
       cpeticion_nueva_hora = 1;
+      creceptor_gps_mudo = 0;  // nueva petición: el receptor se vuelve a configurar
       choras_sin_sincronizacion_gps = 0;
     }
   }

@@ -12,6 +12,7 @@ extern volatile uint8_t ctimeout_entre_bytes_tramas_gps;        // silencio que 
 extern volatile uint8_t ctimeout_rx_sensor;                     // silencio que cierra una ráfaga del sensor; ms
 extern volatile uint8_t ctime_out_respuesta_gps_en_10_miliseg;  // espera de respuesta del GPS; decenas de ms
 extern volatile uint8_t cretardo_tiempo;                        // espera de retardo_tiempo; décimas de s
+extern volatile uint8_t cretardo_encendido_gps;                 // arranque del receptor GPS encendido; décimas de s
 extern volatile uint8_t csegundos_retardo_gestion_sd;           // pausa del ciclo de la tarjeta; s
 extern volatile uint8_t ctimeout_reset_general;                 // reset general por falta de olas; s (0 = inactivo)
 extern volatile uint8_t ctimeout_salir_bucle;                   // límite de los bucles largos de la tarjeta; s
@@ -40,6 +41,7 @@ extern const uint8_t cmeses[12];      // días de cada mes, enero primero (febre
 // ---- Peticiones que levanta el reloj ----
 extern volatile uint8_t cmostramos_hora;               // 1 = el bucle imprime la hora; 0/1
 extern volatile uint8_t choras_sin_sincronizacion_gps; // horas desde la última hora GPS; 0..255
+extern volatile uint8_t cdia_nuevo_por_guardar;        // 1 = cambió el día y falta guardar el contador de ficheros; 0/1
 
 // Programa TCC0: interrupción cada match + 1 ciclos (divisor 1, 2, 4, 8, 64, 256 o 1024; otro = 1).
 void configureTCC0(uint16_t match, uint16_t ipreescaler);
@@ -47,6 +49,8 @@ void configureTCC0(uint16_t match, uint16_t ipreescaler);
 void interrupcion_timer_cada_miliseg();
 // Paso de minuto, hora y día, cuando los segundos dan la vuelta.
 void refrescamos_reloj_interno();
+// En el bucle, tras un cambio de día: "Nuevo Directorio" y el contador de ficheros guardado a 0.
+void guardar_cambio_de_dia();
 // Esperas activas de ctiempo ms / décimas de s (0 cuenta como 1) que alimentan el watchdog.
 void retardo_milisegundos(uint8_t ctiempo);
 void retardo_tiempo(uint8_t ctiempo);

@@ -21,6 +21,7 @@
 #define UBX_CLASE_ACK 0x05
 #define UBX_ID_ACK_ACK 0x01
 #define UBX_ID_ACK_NAK 0x00
+#define ARRANQUE_RECEPTOR_100MS 10  // 0,9 a 1 s
 
 // Sentencias NMEA (clase 0xF0) y su salida: sólo RMC queda encendida de las que se tocan; GGA y
 // GSA siguen con la salida por defecto del receptor.
@@ -30,8 +31,14 @@
 #define NMEA_VTG 0xF005u
 #define NMEA_ZDA 0xF008u
 
+// Bytes que el receptor mandó durante la configuración en curso (0 = no hay receptor que hable).
+static uint32_t ibytes_oidos_configuracion = 0;
+
 static void descartar_entrada_gps() {
-  while (Serial3.available() > 0) Serial3.read();
+  while (Serial3.available() > 0) {
+    Serial3.read();
+    ibytes_oidos_configuracion++;
+  }
 }
 
 // Sincronizador de la respuesta: sólo se guarda lo que empieza por B5 62.
@@ -110,7 +117,10 @@ static uint8_t intento_comando_gps(const uint8_t* ptrama, uint8_t cintento) {
   do {
     sodaq_wdt_reset();
     if (Serial3.available() > 0) {
-      while (Serial3.available() > 0) cestado = sincronizar_byte(cestado, uint8_t(Serial3.read()));
+      while (Serial3.available() > 0) {
+        cestado = sincronizar_byte(cestado, uint8_t(Serial3.read()));
+        ibytes_oidos_configuracion++;
+      }
       ctimeout_entre_bytes_tramas_gps = SILENCIO_RESPUESTA_GPS_MS;
     }
     if (ibytes_recibidos_trama_gps > 0 && ctimeout_entre_bytes_tramas_gps == 0) {
@@ -151,12 +161,22 @@ void envio_comando_a_gps(uint16_t itipo_trama, uint8_t ccada_segundos) {
   // Tras el último intento se sigue con lo que el receptor mande.
 }
 
-void rutina_configuracion_gps() {
+void encendido_gps() {
+  ibytes_oidos_configuracion = 0;
   cestado_gps = 0;  // el tick enciende el receptor en menos de 10 ms
   retardo_milisegundos(10);
   Serial3.begin(BAUDIOS_GPS);
   retardo_milisegundos(10);
-  retardo_tiempo(10);  // arranque del receptor
+  // El segundo de arranque del receptor lo cuenta el tick: el bucle sigue atendiendo al sensor.
+  cretardo_encendido_gps = ARRANQUE_RECEPTOR_100MS;
+}
+
+uint8_t encendido_gps_terminado() {
+  descartar_entrada_gps();  // lo que mande al arrancar no sirve, pero dice que hay receptor
+  return cretardo_encendido_gps == 0 ? 1 : 0;
+}
+
+void rutina_configuracion_gps() {
   Serial3.flush();
 
   envio_comando_a_gps(NMEA_GSV, 0);
@@ -164,6 +184,7 @@ void rutina_configuracion_gps() {
   envio_comando_a_gps(NMEA_RMC, 1);
   envio_comando_a_gps(NMEA_VTG, 0);
   envio_comando_a_gps(NMEA_ZDA, 0);
+  creceptor_gps_mudo = ibytes_oidos_configuracion == 0 ? 1 : 0;
 }
 
 void envio_frame_a_gps(const char* pframe) {

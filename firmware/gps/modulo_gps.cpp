@@ -22,6 +22,7 @@ volatile uint8_t cestado_gps = 1;
 uint32_t iposicion_inicio_trama_gps = 0;
 uint32_t iposicion_fin_trama_gps = 0;
 uint8_t cgps_con_datos_validos = 0;
+volatile uint8_t creceptor_gps_mudo = 0;
 
 const char m_trama_gga[] = "$GPGGA";
 const char m_trama_gsa[] = "$GPGSA";
@@ -42,22 +43,32 @@ static void volcado_consola(uint32_t iinicio, uint32_t ifin) {
   }
 }
 
-static void recibir_rafaga_gps() {
-  ibytes_recibidos_trama_gps = 0;
-  do {
+// La ráfaga se recoge sin esperar, con lo que haya en el anillo en cada pasada: la lectura nunca
+// para el bucle. 1 = ráfaga completa: 20 ms sin bytes, o el búfer lleno (un receptor que no calla).
+static uint8_t recibir_rafaga_gps() {
+  while (ibytes_recibidos_trama_gps < TAM_TRAMA_RX_GPS && Serial3.available() > 0) {
     sodaq_wdt_reset();
-    if (Serial3.available() > 0) {
-      while (Serial3.available() > 0) {
-        int dato = Serial3.read();
-        // Lo que pasa de 256 bytes se lee y se pierde.
-        if (ibytes_recibidos_trama_gps < TAM_TRAMA_RX_GPS) {
-          ctrama_rx_gps[ibytes_recibidos_trama_gps] = char(dato);
-          ibytes_recibidos_trama_gps++;
-        }
-      }
-      ctimeout_entre_bytes_tramas_gps = SILENCIO_RAFAGA_GPS_MS;
-    }
-  } while (ctimeout_entre_bytes_tramas_gps != 0);
+    ctrama_rx_gps[ibytes_recibidos_trama_gps] = char(Serial3.read());
+    ibytes_recibidos_trama_gps++;
+    ctimeout_entre_bytes_tramas_gps = SILENCIO_RAFAGA_GPS_MS;
+  }
+  if (ibytes_recibidos_trama_gps == 0) return 0;
+  return (ibytes_recibidos_trama_gps >= TAM_TRAMA_RX_GPS || ctimeout_entre_bytes_tramas_gps == 0) ? 1 : 0;
+}
+
+// Con el búfer lleno la última sentencia puede estar a medias: se procesa hasta el último LF y lo
+// que sigue pasa al principio del búfer para completarse en la ráfaga siguiente.
+static uint32_t bytes_sentencias_enteras() {
+  if (ibytes_recibidos_trama_gps < TAM_TRAMA_RX_GPS) return ibytes_recibidos_trama_gps;
+  uint32_t i = ibytes_recibidos_trama_gps;
+  while (i > 0 && ctrama_rx_gps[i - 1] != FIN_DE_LINEA) --i;
+  return i > 0 ? i : ibytes_recibidos_trama_gps;
+}
+
+static void guardar_resto_rafaga(uint32_t iprocesados, uint32_t irecibidos) {
+  uint32_t iresto = irecibidos - iprocesados;
+  if (iresto > 0) memmove(ctrama_rx_gps, &ctrama_rx_gps[iprocesados], iresto);
+  ibytes_recibidos_trama_gps = iresto;
 }
 
 static TipoSentencia tipo_sentencia(uint32_t iinicio) {
@@ -113,12 +124,18 @@ void paso_gps() {
   // Sin hora pedida, o con una trama al host esperando, el receptor se apaga; la pasada
   // siguiente lo vuelve a encender y configurar si sigue haciendo falta.
   if (cpeticion_nueva_hora == 0 || cdatos_tx_zrx03 != 0) {
-    cgps_configurado = 0;
+    cgps_configurado = GPS_SIN_CONFIGURAR;
     cestado_gps = 1;
     return;
   }
 
-  if (cgps_configurado == 0) {
+  if (cgps_configurado == GPS_SIN_CONFIGURAR) {
+    // Un receptor que no dijo nada en la última configuración no se vuelve a configurar hasta la
+    // próxima petición de hora: sin receptor cada configuración para el bucle unos 20 s.
+    if (creceptor_gps_mudo == 1) {
+      cestado_gps = 1;
+      return;
+    }
     chora_gps = 0;
     cminuto_gps = 0;
     csegundo_gps = 0;
@@ -126,17 +143,26 @@ void paso_gps() {
     cmes_gps = 0;
     cano_gps = 0;
     memset(ctrama_rx_gps, 0, sizeof ctrama_rx_gps);
+    ibytes_recibidos_trama_gps = 0;
     linea();
     Serial1.println("Configurando tramas GPS");
+    encendido_gps();
+    cgps_configurado = GPS_ARRANCANDO;
+    return;
+  }
+
+  if (cgps_configurado == GPS_ARRANCANDO) {
+    if (encendido_gps_terminado() == 0) return;
     rutina_configuracion_gps();
-    cgps_configurado = 1;
+    ibytes_recibidos_trama_gps = 0;
+    cgps_configurado = GPS_CONFIGURADO;
     Serial1.println("Tramas necesarias configuradas");
     return;
   }
 
-  if (Serial3.available() <= 0) return;
-
-  recibir_rafaga_gps();
+  if (recibir_rafaga_gps() == 0) return;
+  const uint32_t irecibidos = ibytes_recibidos_trama_gps;
+  ibytes_recibidos_trama_gps = bytes_sentencias_enteras();
 
   if (cextraigo_gps == 1) {
     linea();
@@ -152,6 +178,8 @@ void paso_gps() {
   if (cextraigo_gps == 1) resumen_gps();
 
   if (hora_gps_aceptable() == 1) aceptacion_hora_gps();
+
+  guardar_resto_rafaga(ibytes_recibidos_trama_gps, irecibidos);
 
   if (cextraigo_gps == 1) envio_frame_a_gps("$PUBX,03*30");
 }

@@ -16,11 +16,14 @@ extern char ctrama_rx_gps[TAM_TRAMA_RX_GPS];    // ráfaga del GPS, o su respues
 extern uint32_t ibytes_recibidos_trama_gps;     // bytes válidos en ctrama_rx_gps; 0..256
 extern volatile uint8_t cpeticion_nueva_hora;   // 1 = se quiere una hora GPS; 0/1
 extern uint8_t cfecha_capturada;                // 1 = el GPS ya dio fecha desde el arranque; 0/1
-extern uint8_t cgps_configurado;                // 1 = receptor encendido y configurado; 0/1
+extern uint8_t cgps_configurado;                // 0 = por encender y configurar, 2 = encendido y arrancando,
+                                                // 1 = configurado
 extern volatile uint8_t cestado_gps;            // 0 = receptor encendido (pin 17 bajo)
 extern uint32_t iposicion_inicio_trama_gps;     // primer índice de la sentencia en curso
 extern uint32_t iposicion_fin_trama_gps;        // índice de su LF (o la cuenta de bytes si no hay)
 extern uint8_t cgps_con_datos_validos;          // 1 = esta ráfaga trajo un RMC con estado 'A'; 0/1
+extern volatile uint8_t creceptor_gps_mudo;     // 1 = en la última configuración el receptor no mandó
+                                                // ni un byte; lo borra cada petición de hora; 0/1
 
 // ---- Valores capturados (sentencias_gps.cpp); persisten entre ráfagas ----
 extern uint8_t chora_gps;      // hora del último RMC; 0..23
@@ -104,7 +107,14 @@ void composicion_trama_gps();
 void resumen_gps();
 
 // ---- Configuración del receptor (configuracion_gps.cpp) ----
-// Enciende el receptor, abre Serial3 y deja activas sólo las sentencias que hacen falta.
+#define GPS_SIN_CONFIGURAR 0
+#define GPS_CONFIGURADO 1
+#define GPS_ARRANCANDO 2
+// Enciende el receptor, abre Serial3 y empieza a contar su segundo de arranque.
+void encendido_gps();
+// En cada pasada durante el arranque: descarta lo recibido; 1 = el segundo de arranque pasó.
+uint8_t encendido_gps_terminado();
+// Deja activas sólo las sentencias que hacen falta (tras el arranque) y anota si el receptor calló.
 void rutina_configuracion_gps();
 // Un CFG-MSG para la sentencia NMEA (clase, id) = (itipo_trama / 256, itipo_trama % 256) con
 // ccada_segundos (0 = apagada); hasta 20 intentos a la espera de ACK.

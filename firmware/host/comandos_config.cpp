@@ -141,6 +141,9 @@ static void velocidad_enlace() {
     Serial.end();
     Serial.begin(uint32_t(ibaudios));
     Serial1.println(" OK.");
+    // El host cambia su velocidad después de mandar la orden: tiene para ello el silencio de fin
+    // de trama (100 ms) antes de que salga la respuesta, aunque la trama acabara en su LF.
+    retardo_milisegundos(SILENCIO_TRAMA_HOST_MS);
     cestado = ESTADO_ACEPTADA;
   }
   respuesta_estado(13, cestado);

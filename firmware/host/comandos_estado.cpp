@@ -135,6 +135,7 @@ void comando_consultas(uint8_t csuborden) {
   switch (csuborden) {
     case 1: {
       uint8_t cestado = 2;
+      creceptor_gps_mudo = 0;  // el host pide hora: se vuelve a configurar el receptor
       if (cpeticion_nueva_hora == 0) {
         cpeticion_nueva_hora = 1;
         cestado = 1;

@@ -16,6 +16,8 @@
 uint8_t ctrama_sensor_rx[TAM_TRAMA_SENSOR_RX];
 uint32_t icantidad_bytes_rx_sensor = 0;
 uint8_t cbuffer_sensor_lleno = 0;
+uint32_t ibytes_arrastrados_sensor = 0;
+uint8_t ctrama_reciente = 1;
 uint8_t cprocesada[TAM_TRAMA_PROCESADA];
 uint8_t CTE_MODO_TRANSPARENTE = 0;
 const uint8_t DATA_START = 6;
@@ -119,49 +121,83 @@ static uint32_t longitud_declarada_correcta(uint32_t iinicio, uint32_t ilongitud
   return trama_correcta(&ctrama_sensor_rx[iinicio], ilongitud + 1) ? ilongitud : 0;
 }
 
-static void entregar_trama(uint32_t iinicio, uint32_t ibytes_trama) {
+// Bytes que ocupa la trama que empieza en iinicio: los de la tabla, o los que declara su cabecera
+// si es más larga (EKF_EULER de 40 bytes) y cabe en cprocesada.
+static uint32_t bytes_necesarios(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
+  uint32_t ibytes = ilongitud_tabla + 1;
+  if (iinicio + 5 > iultimo) return ibytes;
+  uint32_t icarga = uint32_t(ctrama_sensor_rx[iinicio + 4]) | (uint32_t(ctrama_sensor_rx[iinicio + 5]) << 8);
+  uint32_t ideclarados = icarga + BYTES_FUERA_CARGA + 1;
+  return (ideclarados > ibytes && ideclarados <= MAXIMO_BYTES_TRAMA) ? ideclarados : ibytes;
+}
+
+// Una ráfaga que llenó el búfer no acabó en silencio: la trama cortada por su final sigue llegando.
+// Sus bytes pasan al principio del búfer y la ráfaga siguiente continúa detrás de ellos.
+static void arrastrar_trama_cortada(uint32_t icorte, uint32_t ibytes) {
+  ibytes_arrastrados_sensor = 0;
+  if (cbuffer_sensor_lleno != 1 || icorte >= ibytes) return;
+  ibytes_arrastrados_sensor = ibytes - icorte;
+  memmove(ctrama_sensor_rx, &ctrama_sensor_rx[icorte], ibytes_arrastrados_sensor);
+}
+
+// Una trama acaba de llegar cuando la ráfaga acabó en silencio y detrás de ella no vino más que
+// otra trama como mucho (unos 20 ms a 115200 baudios); las de una ráfaga que llenó el búfer
+// esperaban en el anillo.
+static void entregar_trama(uint32_t iinicio, uint32_t ibytes_trama, uint32_t ibytes) {
   memcpy(cprocesada, &ctrama_sensor_rx[iinicio], ibytes_trama);
+  ctrama_reciente = (cbuffer_sensor_lleno == 0 && ibytes - (iinicio + ibytes_trama) <= MAXIMO_BYTES_TRAMA) ? 1 : 0;
   if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(cprocesada, uint8_t(ibytes_trama));
 }
 
 void procesamos_trama_rx_sensor() {
   const uint32_t ibytes = bytes_rafaga();
   if (CTE_MODO_TRANSPARENTE == 1) {
+    ibytes_arrastrados_sensor = 0;
     Serial.write(ctrama_sensor_rx, ibytes);
     return;
   }
   // Sin bytes no hay último byte: se leerían datos de la ráfaga anterior.
   if (ibytes == 0) return;
   const uint32_t iultimo = ibytes - 1;
+  uint32_t icorte = ibytes;  // primera trama que no cabe entera en la ráfaga
   uint32_t iposicion = 0;
   do {
     sodaq_wdt_reset();
     uint32_t iinicio = busqueda_inicio_trama_sensor(iposicion);
+    if (iinicio >= ibytes) break;
     // Sin identificador dentro de la ráfaga tampoco cabe ninguna trama más.
-    if (iinicio >= ibytes || iinicio + 2 > iultimo) break;
+    if (iinicio + 2 > iultimo) {
+      if (icorte > iinicio) icorte = iinicio;
+      break;
+    }
 
     uint32_t ilongitud_trama = longitud_trama_sensor(ctrama_sensor_rx[iinicio + 2]);
     if (ilongitud_trama == 0) {
       iposicion = iinicio + 3;
       continue;
     }
+    if (icorte > iinicio && iinicio + bytes_necesarios(iinicio, ilongitud_trama, iultimo) > ibytes) icorte = iinicio;
     // Una trama cortada por el final de la ráfaga se copia corta y su CRC no cuadra.
     uint32_t ifin = iinicio + (ilongitud_trama < iultimo - iinicio ? ilongitud_trama : iultimo - iinicio);
     uint32_t ibytes_trama = ifin - iinicio + 1;
-    memcpy(cprocesada, &ctrama_sensor_rx[iinicio], ibytes_trama);
 
-    if (trama_correcta(cprocesada, ibytes_trama)) {
-      if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(cprocesada, uint8_t(ibytes_trama));
+    if (trama_correcta(&ctrama_sensor_rx[iinicio], ibytes_trama)) {
+      if (icorte < iinicio) icorte = ibytes;  // lo que parecía trama cortada no lo era
+      entregar_trama(iinicio, ibytes_trama, ibytes);
       iposicion = ifin;
       continue;
     }
     uint32_t ilongitud_declarada = longitud_declarada_correcta(iinicio, ilongitud_trama, iultimo);
     if (ilongitud_declarada != 0) {
-      entregar_trama(iinicio, ilongitud_declarada + 1);
+      if (icorte < iinicio) icorte = ibytes;
+      entregar_trama(iinicio, ilongitud_declarada + 1, ibytes);
       iposicion = iinicio + ilongitud_declarada;
     } else {
       // Se sigue dentro de la trama descartada: una buena que empiece en ella no se pierde.
       iposicion = iinicio + 3;
     }
   } while (iposicion < iultimo);
+  // Un primer byte de sincronismo solo al final también puede empezar trama.
+  if (ctrama_sensor_rx[iultimo] == SINCRONISMO_1 && icorte > iultimo) icorte = iultimo;
+  arrastrar_trama_cortada(icorte, ibytes);
 }

@@ -14,7 +14,11 @@
 
 extern uint8_t ctrama_sensor_rx[TAM_TRAMA_SENSOR_RX];  // ráfaga recibida del sensor
 extern uint32_t icantidad_bytes_rx_sensor;             // bytes válidos en ctrama_sensor_rx; 0..1024
-extern uint8_t cbuffer_sensor_lleno;                   // 1 = la ráfaga desbordó el búfer; 0/1
+extern uint8_t cbuffer_sensor_lleno;                   // 1 = la ráfaga acabó por llenar el búfer; 0/1
+extern uint32_t ibytes_arrastrados_sensor;             // bytes de una trama cortada por el búfer lleno, ya al
+                                                       // principio de ctrama_sensor_rx para la ráfaga siguiente; 0..255
+extern uint8_t ctrama_reciente;                        // 1 = la trama que se decodifica acaba de llegar (no
+                                                       // esperaba en el anillo); 0/1
 extern uint8_t cprocesada[TAM_TRAMA_PROCESADA];        // trama candidata copiada de la ráfaga, sincronismo en 0
 extern uint8_t CTE_MODO_TRANSPARENTE;                  // 1 = la ráfaga va tal cual al host (lo fija el host); otro = normal
 extern const uint8_t DATA_START;                       // posición de la carga útil dentro de la trama; 6

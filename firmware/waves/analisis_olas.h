@@ -53,6 +53,8 @@ extern float vIntMaxVn_4, vIntMinVn_4, vIntMaxVe_4, vIntMinVe_4;          // vel
 extern float vIniOla_5, vFinOla_5, vMax1_5, vMax2_5, vMin_5;              // velocidad este; m/s
 extern float vIntMaxVn_5, vIntMinVn_5, vIntMaxVe_5, vIntMinVe_5;          // velocidad este; m/s
 
+extern uint8_t cventanas_tras_hueco;  // ventanas por saltar que cruzan el último hueco; 0..2
+
 // ---- Resultado por ola ----
 extern uint8_t yy_ola, mm_ola, dd_ola, HH_ola, MM_ola;  // fecha y hora del reloj al cerrar la última ola
 
@@ -88,6 +90,11 @@ void Detectar_Vectores_Base();
 int Vectores_Base_Fijados();
 // Cierra la ola en curso: su cresta pasa a cresta anterior y su fin a inicio de la siguiente.
 void Comenzar_Proceso_Nueva_Ola();
+// Resta idesplazamiento al número de punto de los puntos de referencia fijados.
+void Desplazar_Vectores_Base(int32_t idesplazamiento);
+// Hueco en las muestras: la ola empezada se descarta (y se cuenta), la segmentación vuelve a
+// empezar y se salta las cventanas ventanas que aún tienen muestras de antes del hueco.
+void Hueco_En_Muestras(uint8_t cventanas);
 
 // ---- Dirección (llamar con nOlas ya incrementado); décimas de grado 0..3599, 9999 si no hay ángulo ----
 uint16_t Calculo_Direccion_Metodo_Velocidad();

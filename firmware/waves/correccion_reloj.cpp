@@ -5,6 +5,7 @@
 #include <math.h>
 
 #include "board/placa.h"
+#include "sensor/sensor.h"
 #include "comms/comunicaciones_pc.h"
 #include "core/reloj.h"
 #include "gps/modulo_gps.h"
@@ -203,7 +204,12 @@ void Correccion_Reloj_porWaves() {
   if (Tiempo_Ajustar_Hora != 1) return;
   if (Tiempo_Revision_Hora_GPS == 1) {
     comparacion_con_gps();
-  } else if (Tiempo_Capturar_Hora_Inicial == 1) {
+    return;
+  }
+  // La medida con el sensor empieza y acaba en una muestra que acaba de llegar: una que esperaba
+  // en el anillo mientras el bucle estaba ocupado es de antes y falsearía la cuenta del tick.
+  if (ctrama_reciente != 1) return;
+  if (Tiempo_Capturar_Hora_Inicial == 1) {
     inicio_medida_sensor();
   } else if (CONT_TIEMPO_MICRO_ACUMULADO > CUENTAS_MEDIDA_SENSOR) {
     fin_medida_sensor();

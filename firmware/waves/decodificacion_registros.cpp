@@ -37,6 +37,15 @@ uint16_t mFlagHeading = 0;
 uint16_t mFlagAlign = 0;
 int32_t TIEMPO_INI = 0;
 int32_t TIEMPO_FIN = 0;
+uint8_t cmuestras_ventana = 0;
+uint8_t cmuestra_perdida = 0;
+uint32_t CONTADOR_MUESTRAS_PERDIDAS = 0;
+uint32_t iperiodo_muestreo_us = 0;
+
+// Separación entre las dos últimas muestras de la ventana (para aprender el periodo) y marca de la
+// última que entró.
+static uint32_t iseparacion_anterior_us = 0;
+static int32_t imarca_ultima_muestra = 0;
 
 int32_t TernaDatos_pos1_0 = 0, TernaDatos_pos2_0 = 0, TernaDatos_pos3_0 = 0;
 int32_t TernaDatos_pos1_1 = 0, TernaDatos_pos2_1 = 0, TernaDatos_pos3_1 = 0;
@@ -141,13 +150,33 @@ static uint16_t rumbo_entero(float fgrados) {
   return uint16_t(r);
 }
 
-// Distancia entre dos marcas de un contador de 32 bits que da la vuelta.
-static uint32_t distancia_marcas(int32_t a, int32_t b) {
-  int32_t d = int32_t(uint32_t(a) - uint32_t(b));
-  return d < 0 ? 0u - uint32_t(d) : uint32_t(d);
+static bool marca_recibida(int32_t marca) { return marca != TIEMPO_NO_RECIBIDO && marca != 0; }
+
+// Instante de la muestra a medias: la marca de cualquiera de sus registros (todas son iguales).
+static bool instante_pendiente(int32_t& marca) {
+  if (marca_recibida(TernaTiempos0)) marca = TernaTiempos0;
+  else if (marca_recibida(TernaTiempos1)) marca = TernaTiempos1;
+  else if (marca_recibida(TernaTiempos2)) marca = TernaTiempos2;
+  else return false;
+  return true;
 }
 
-static bool marca_recibida(int32_t marca) { return marca != TIEMPO_NO_RECIBIDO && marca != 0; }
+// Los tres registros de una muestra llevan la misma marca del sensor. Un registro de otro instante
+// cierra la muestra a medias: si ya tenía EULER o SHIP_MOTION se pierde (le falta algún registro)
+// y se cuenta; una navegación sola no es muestra (puede ir a más ritmo). Un registro de la última
+// muestra completa llega repetido y se ignora. true = el registro entra en la terna.
+static bool preparar_instante(int32_t marca) {
+  if (!marca_recibida(marca)) return true;
+  if (cmuestras_ventana > 0 && marca == imarca_ultima_muestra) return false;
+  int32_t ipendiente = 0;
+  if (!instante_pendiente(ipendiente) || marca == ipendiente) return true;
+  if (marca_recibida(TernaTiempos0) || marca_recibida(TernaTiempos1)) {
+    cmuestra_perdida = 1;
+    CONTADOR_MUESTRAS_PERDIDAS++;
+  }
+  Inicializar_TernaTiempos();
+  return true;
+}
 
 // ---- Decodificadores ----
 
@@ -221,7 +250,7 @@ static void atender_ship_motion(const uint8_t* trama, uint8_t clongitud_trama) {
     Serial1.print(elevacion, 2);
     Serial1.print(", Round=");
   }
-  if (cerror == 0) {
+  if (cerror == 0 && preparar_instante(marca)) {
     TernaTiempos1 = marca;
     TernaDatos1 = elevacion_entera(elevacion);
   }
@@ -236,9 +265,9 @@ static void atender_navegacion(const uint8_t* trama, uint8_t clongitud_trama) {
   float vnorte = 0.0f;
   float veste = 0.0f;
   if (ProcesarTrama_Navegacion_Posicion_Velocidad(trama, marca, vnorte, veste, clongitud_trama) != 0) return;
-  // De varias navegaciones antes de completar la muestra queda la más cercana al SHIP_MOTION.
-  if (!marca_recibida(TernaTiempos2) ||
-      distancia_marcas(marca, TernaTiempos1) < distancia_marcas(TernaTiempos1, TernaTiempos2)) {
+  if (!preparar_instante(marca)) return;
+  // De varias navegaciones del mismo instante queda la primera: otra sólo ganaría estando más cerca.
+  if (!marca_recibida(TernaTiempos2)) {
     TernaTiempos2 = marca;
     TernaDatos2 = vnorte;
     TernaDatos3 = veste;
@@ -248,7 +277,7 @@ static void atender_navegacion(const uint8_t* trama, uint8_t clongitud_trama) {
 static void atender_euler(const uint8_t* trama, uint8_t clongitud_trama) {
   int32_t marca = 0;
   float rumbo = 0.0f;
-  if (ProcesarTrama_AngulosEuler(trama, marca, rumbo, clongitud_trama) == 0) {
+  if (ProcesarTrama_AngulosEuler(trama, marca, rumbo, clongitud_trama) == 0 && preparar_instante(marca)) {
     TernaTiempos0 = marca;
     TernaDatos0 = rumbo_entero(rumbo);
   }
@@ -258,30 +287,69 @@ static void atender_euler(const uint8_t* trama, uint8_t clongitud_trama) {
   }
 }
 
-// Mete la muestra n en la ventana; true cuando la ventana queda llena y hay que procesarla.
-static bool insertar_en_ventana(int32_t n) {
-  PuntoVentana nuevo = {n, TernaTiempos2, TernaDatos0, TernaDatos1, TernaDatos2, TernaDatos3};
-  if (TernaDatos_pos1_0 == 0) {
-    poner_punto(kHueco1, nuevo);
-    return false;
+static const HuecoVentana* const kHuecos[3] = {&kHueco1, &kHueco2, &kHueco3};
+
+void Inicializar_Ventana() {
+  TernaDatos_pos1_0 = 0;
+  TernaDatos_pos2_0 = 0;
+  TernaDatos_pos3_0 = 0;
+  cmuestras_ventana = 0;
+  cmuestra_perdida = 0;
+  iperiodo_muestreo_us = 0;
+  iseparacion_anterior_us = 0;
+  imarca_ultima_muestra = 0;
+}
+
+// Mete la muestra en la ventana; true cuando la ventana queda llena y hay que procesarla. La
+// ocupación se lleva aparte: tras renumerar, el hueco 1 puede llevar el número 0.
+static bool insertar_en_ventana(const PuntoVentana& nuevo) {
+  if (cmuestras_ventana < 3) {
+    poner_punto(*kHuecos[cmuestras_ventana], nuevo);
+    cmuestras_ventana++;
+    return cmuestras_ventana == 3;
   }
-  if (TernaDatos_pos2_0 == 0) {
-    poner_punto(kHueco2, nuevo);
-    return false;
-  }
-  if (TernaDatos_pos3_0 != 0) {
-    poner_punto(kHueco1, tomar_punto(kHueco2));
-    poner_punto(kHueco2, tomar_punto(kHueco3));
-    // Primera muestra de un intervalo nuevo: la ventana se renumera desde 0.
-    if (nuevo.numero == 1) {
-      TernaDatos_pos1_0 = 0;
-      TernaDatos_pos2_0 = 1;
-      nuevo.numero = 2;
-      contPtosOlaActual = 2;
-    }
-  }
+  poner_punto(kHueco1, tomar_punto(kHueco2));
+  poner_punto(kHueco2, tomar_punto(kHueco3));
   poner_punto(kHueco3, nuevo);
   return true;
+}
+
+static bool separaciones_iguales(uint32_t a, uint32_t b) {
+  uint32_t d = a > b ? a - b : b - a;
+  return d <= b / 8u;
+}
+
+// Antes de que la muestra entre en la ventana: si desde la anterior se perdió alguna, o la
+// separación pasa de vez y media el periodo del sensor, la ola en curso no se puede medir.
+// El periodo se aprende del propio flujo: dos separaciones seguidas iguales lo fijan.
+static void revisar_hueco(int32_t marca) {
+  bool hueco = cmuestra_perdida == 1;
+  cmuestra_perdida = 0;
+  if (cmuestras_ventana == 0) return;
+  uint32_t d = Diferencia_Timespan(imarca_ultima_muestra, marca);
+  if (iperiodo_muestreo_us != 0 && d > iperiodo_muestreo_us + iperiodo_muestreo_us / 2u) hueco = true;
+  if (iseparacion_anterior_us != 0 && separaciones_iguales(d, iseparacion_anterior_us)) iperiodo_muestreo_us = d;
+  iseparacion_anterior_us = d;
+  if (hueco) Hueco_En_Muestras(cmuestras_ventana < 2 ? cmuestras_ventana : 2);
+}
+
+void Renumerar_Puntos_Intervalo() {
+  // Pasa a ser el punto 1 el primer punto de referencia que sigue en uso (la cresta anterior) o,
+  // sin ninguno, la muestra más nueva de la ventana; todo se desplaza junto, así que las
+  // distancias entre puntos (número de puntos, deriva) no cambian.
+  int32_t ibase;
+  if (vMax1_0 >= 0) {
+    ibase = vMax1_0;
+  } else if (cmuestras_ventana > 0) {
+    ibase = *kHuecos[cmuestras_ventana - 1]->numero;
+  } else {
+    contPtosOlaActual = 0;
+    return;
+  }
+  const int32_t idesplazamiento = ibase - 1;
+  for (uint8_t i = 0; i < cmuestras_ventana; ++i) *kHuecos[i]->numero -= idesplazamiento;
+  Desplazar_Vectores_Base(idesplazamiento);
+  contPtosOlaActual -= idesplazamiento;
 }
 
 void ProcesarTramaBinaria(const uint8_t* trama, uint8_t clongitud_trama) {
@@ -308,9 +376,17 @@ void ProcesarTramaBinaria(const uint8_t* trama, uint8_t clongitud_trama) {
 
   contPtosOlaActual++;
   int32_t n = contPtosOlaActual;
-  // Una muestra toda a cero se descarta (su número queda gastado).
+  // Una muestra toda a cero se descarta (su número queda gastado): es una muestra perdida.
   bool toda_cero = TernaDatos0 == 0 && TernaDatos1 == 0 && TernaDatos2 == 0.0f && TernaDatos3 == 0.0f;
-  if (!toda_cero && insertar_en_ventana(n)) {
+  if (toda_cero) {
+    cmuestra_perdida = 1;
+    CONTADOR_MUESTRAS_PERDIDAS++;
+    Inicializar_TernaTiempos();
+    return;
+  }
+  revisar_hueco(TernaTiempos2);
+  imarca_ultima_muestra = TernaTiempos2;
+  if (insertar_en_ventana(PuntoVentana{n, TernaTiempos2, TernaDatos0, TernaDatos1, TernaDatos2, TernaDatos3})) {
     if (cdebug_sensor != 0) {
       traza_punto(kHueco1);
       traza_punto(kHueco2);

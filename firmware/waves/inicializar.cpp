@@ -33,9 +33,7 @@ void Inicializar() {
   Inicializar_Vectores_Base();
   Comenzar_Proceso_Nuevo_Promedio_Olas();
   CTE_INTERVALO_PROMEDIO_INTERPRETADO = Interpretar_Intervalo_Promedio(CTE_INTERVALO_PROMEDIO);
-  TernaDatos_pos1_0 = 0;
-  TernaDatos_pos2_0 = 0;
-  TernaDatos_pos3_0 = 0;
+  Inicializar_Ventana();
   TENGO_HORA_VALIDA = 0;
   // Sin inicio ni fin de intervalo: la primera muestra con hora válida los fija.
   HHini = MMini = SSini = 0;

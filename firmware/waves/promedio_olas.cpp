@@ -114,9 +114,8 @@ void Comenzar_Proceso_Nuevo_Promedio_Olas() {
   }
 
   nOlas = 0;
-  contPtosOlaActual = 0;
-  // Una ola con el inicio ya encontrado lo conserva como punto 1 del intervalo nuevo.
-  if (vIniOla_0 > 1) vIniOla_0 = 1;
+  // Los números de punto vuelven a empezar; una ola ya empezada conserva sus puntos.
+  Renumerar_Puntos_Intervalo();
   mFlagAlign = 0;
   mFlagHeading = 0;
   mFlagHeadingPromedio = 0;

@@ -10,6 +10,7 @@
 #define PUNTO_SIN_FIJAR (-1)
 
 volatile uint8_t CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET = 1;
+uint8_t cventanas_tras_hueco = 0;
 
 int32_t vIniOla_0 = PUNTO_SIN_FIJAR, vFinOla_0 = PUNTO_SIN_FIJAR, vMax1_0 = PUNTO_SIN_FIJAR;
 int32_t vMax2_0 = PUNTO_SIN_FIJAR, vMin_0 = PUNTO_SIN_FIJAR;
@@ -82,6 +83,27 @@ static void tomar_centro(const RegistroPunto& r) { escribir(r, leer(kCentro)); }
 
 void Inicializar_Vectores_Base() {
   for (const RegistroPunto* r : kRegistros) escribir(*r, Punto{PUNTO_SIN_FIJAR, 0, 0, 0, 0.0f, 0.0f});
+}
+
+void Desplazar_Vectores_Base(int32_t idesplazamiento) {
+  for (const RegistroPunto* r : kRegistros) {
+    if (*r->numero >= 0) *r->numero -= idesplazamiento;
+  }
+}
+
+void Hueco_En_Muestras(uint8_t cventanas) {
+  cventanas_tras_hueco = cventanas;
+  // Una ola empezada antes del hueco no se puede medir: se descarta y se cuenta como tal.
+  if (vIniOla_0 >= 0) {
+    Serial1.println();
+    Serial1.println("Ola descartada por hueco en las muestras del sensor.");
+    CONTADOR_OLAS_DESCARTADAS++;
+    Serial1.print("NumOlasDescartadas: ");
+    Serial1.println(CONTADOR_OLAS_DESCARTADAS);
+  }
+  Inicializar_Vectores_Base();
+  mFlagHeading = 0;
+  mFlagAlign = 0;
 }
 
 int Vectores_Base_Fijados() {
@@ -170,6 +192,11 @@ static void evaluar_ola() {
 }
 
 void Detectar_Vectores_Base() {
+  // Una ventana con muestras a los dos lados de un hueco no dice nada de pasos ni de extremos.
+  if (cventanas_tras_hueco > 0) {
+    cventanas_tras_hueco--;
+    return;
+  }
   int16_t p1 = TernaDatos_pos1_3;
   int16_t p2 = TernaDatos_pos2_3;
   int16_t p3 = TernaDatos_pos3_3;

@@ -26,8 +26,12 @@ extern uint16_t mFlagHeading;      // EKF_NAV con rumbo válido desde el inicio 
 extern uint16_t mFlagAlign;        // EKF_NAV con alineación válida desde el inicio de la ola
 extern int32_t TIEMPO_INI;         // marca de la primera muestra del intervalo sin hora válida; µs; 0 = ninguna
 extern int32_t TIEMPO_FIN;         // marca de la última muestra del intervalo sin hora válida; µs
+extern uint8_t cmuestra_perdida;   // 1 = se perdió una muestra desde la última que entró en la ventana; 0/1
+extern uint32_t CONTADOR_MUESTRAS_PERDIDAS;  // muestras a medias o a cero descartadas desde el arranque
+extern uint32_t iperiodo_muestreo_us;        // periodo del sensor aprendido del flujo; µs; 0 = aún no
 
-// ---- Ventana de tres muestras (1 la más antigua, 3 la más nueva); _0 = 0 = hueco vacío ----
+// ---- Ventana de tres muestras (1 la más antigua, 3 la más nueva) ----
+extern uint8_t cmuestras_ventana;  // huecos ocupados, desde el 1; 0..3
 extern int32_t TernaDatos_pos1_0, TernaDatos_pos2_0, TernaDatos_pos3_0;     // nº de punto en el intervalo
 extern int32_t TernaDatos_pos1_1, TernaDatos_pos2_1, TernaDatos_pos3_1;     // marca de tiempo del sensor; µs
 extern uint16_t TernaDatos_pos1_2, TernaDatos_pos2_2, TernaDatos_pos3_2;    // rumbo; grados; 0..360
@@ -50,6 +54,11 @@ void Inicializar();
 int32_t Interpretar_Intervalo_Promedio(int32_t IntPromedio);
 // Olvida los registros recibidos de la muestra en curso (las tres marcas a -1000).
 void Inicializar_TernaTiempos();
+// Ventana vacía (números de punto a 0) y periodo del sensor por aprender.
+void Inicializar_Ventana();
+// Al empezar un intervalo: renumera juntos la ventana y los puntos de referencia en uso, de modo
+// que el primero de ellos sea el punto 1 del intervalo nuevo.
+void Renumerar_Puntos_Intervalo();
 // Decodifica una trama buena del sensor (sincronismo en trama[0], clongitud_trama bytes) y, si
 // completa una muestra, la pasa por la ventana, el registro de punto y la detección de olas.
 void ProcesarTramaBinaria(const uint8_t* trama, uint8_t clongitud_trama);

@@ -120,8 +120,20 @@ TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
   }
   EXPECT_GE(matched, res_lines.size() - 1);
 
+  // The run stops the board as a power cut would: the clusters the two open files took since their
+  // last minute sync (at most a few) belong to no entry yet. Anything else is damage.
   std::string report;
-  EXPECT_EQ(fsck_card(fs::path(o.out_dir) / "card.img", &report), 0) << report;
+  if (fsck_card(fs::path(o.out_dir) / "card.img", &report) != 0) {
+    std::stringstream ss(report);
+    for (std::string l; std::getline(ss, l);) {
+      int reclaimed = 0;
+      if (l.empty() || l.rfind("fsck.fat ", 0) == 0 || l == "Leaving filesystem unchanged." ||
+          l.find(" files, ") != std::string::npos)
+        continue;
+      if (std::sscanf(l.c_str(), "Reclaimed %d unused cluster", &reclaimed) == 1 && reclaimed <= 6) continue;
+      ADD_FAILURE() << "fsck.fat: " << l << "\n" << report;
+    }
+  }
   fs::remove_all(o.out_dir);
 }
 

@@ -51,8 +51,14 @@ TEST(SimProduct, DefaultRunMatchesTheTruthOfEveryIntervalAndItsSchema) {
   EXPECT_EQ(s["schema_version"], 2);
   EXPECT_TRUE(s["settings_preset"].empty());
 
+  // the loop's longest block fits the sensor's ring: no byte of the unit is lost
+  EXPECT_EQ(s["dropped"]["sensor"], 0);
+  EXPECT_LT(s["ring_peak"]["sensor"].get<int>(), 4095);
   const auto& intervals = s["intervals"];
-  ASSERT_EQ(intervals.size(), 8u);  // 14:20 to 17:00; 17:00-17:20 closes just after the run
+  // 14:20 to 17:00, and 17:00-17:20 when it closes before the run ends: within a second or two
+  // of it, on the side the first minute's clock-rate measurement (one count in 600) decides
+  ASSERT_GE(intervals.size(), 8u);
+  ASSERT_LE(intervals.size(), 9u);
   for (const auto& i : intervals) {
     SCOPED_TRACE(i.dump());
     ASSERT_TRUE(i["host"].is_object() && i["card"].is_object() && i["truth"].is_object());

@@ -209,9 +209,13 @@ RunResult run_simulation(const RunOptions& o) {
   s["resets"] = nlohmann::json::array();
   for (const auto& r : board.resets())
     s["resets"].push_back({{"t", board.seconds(r.t)}, {"cause", r.cause}});
+  // The most bytes each receive ring held, as the firmware counts them since its last boot: how
+  // close the loop's longest block came to losing bytes.
+  const auto* ring_peak = machine.global<uint16_t>("imaximo_rx_uart");
   for (int p = 0; p < sim::kPorts; ++p) {
     s["dropped"][kPortNames[p]] = board.stats(p).dropped;
     s["framing_errors"][kPortNames[p]] = board.stats(p).framing_errors;
+    s["ring_peak"][kPortNames[p]] = ring_peak ? nlohmann::json(ring_peak[p]) : nlohmann::json(nullptr);
   }
   s["motion_unit"] = nullptr;
   if (unit) {

@@ -95,6 +95,11 @@ TEST_F(CalendarTest, DayChangeResetsFileCountAndRequestsNewDirectory) {
   console.text.clear();
   SetClock(7, 12, 23, 23, 59, 59);
   RunOneSecond();
+  // the tick only raises the request: the store is written by the loop, outside the interrupt
+  EXPECT_EQ(cdia_nuevo_por_guardar, 1);
+  EXPECT_EQ(lectura_variable_contador_Ficheros(), 37);
+  guardar_cambio_de_dia();
+  EXPECT_EQ(cdia_nuevo_por_guardar, 0);
   run_ms(20);  // let the trace leave the port
   EXPECT_EQ(console.text, "Nuevo Directorio");
   EXPECT_EQ(lectura_variable_contador_Ficheros(), 0);

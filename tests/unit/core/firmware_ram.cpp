@@ -23,6 +23,7 @@ void ResetFirmwareRam() {
   ctimeout_rx_sensor = 0;
   ctime_out_respuesta_gps_en_10_miliseg = 0;
   cretardo_tiempo = 0;
+  cretardo_encendido_gps = 0;
   csegundos_retardo_gestion_sd = 0;
   ctimeout_reset_general = 0;
   ctimeout_salir_bucle = 0;
@@ -37,6 +38,7 @@ void ResetFirmwareRam() {
   cdia_utc = cmes_utc = cano_utc = chora_utc = cminuto_utc = csegundo_utc = 0;
   cmostramos_hora = 1;
   choras_sin_sincronizacion_gps = 0;
+  cdia_nuevo_por_guardar = 0;
   cdebug_sensor = 0;
   cextraigo_gps = 0;
 
@@ -70,12 +72,16 @@ void ResetFirmwareRam() {
   cpeticion_nueva_hora = 0;
   cfecha_capturada = 0;
   cgps_configurado = 0;
+  creceptor_gps_mudo = 0;
   cestado_gps = 1;
   std::memset(ctrama_sensor_rx, 0, sizeof(ctrama_sensor_rx));
   icantidad_bytes_rx_sensor = 0;
   cbuffer_sensor_lleno = 0;
+  ibytes_arrastrados_sensor = 0;
+  ctrama_reciente = 1;
   std::memset(ctrama_rx_zrx03, 0, sizeof(ctrama_rx_zrx03));
   ccantidad_bytes_rx_zrx03 = 0;
+  crecibiendo_trama_zrx03 = 0;
   creset = 0;
   ctarjeta_sd_inicializada = 0;
   ccreacion_nuevo_directorio = 0;

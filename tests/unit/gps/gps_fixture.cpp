@@ -20,6 +20,7 @@ void ResetGpsRam() {
   cpeticion_nueva_hora = 0;
   cfecha_capturada = 0;
   cgps_configurado = 0;
+  creceptor_gps_mudo = 0;
   cestado_gps = 1;
   iposicion_inicio_trama_gps = iposicion_fin_trama_gps = 0;
   cgps_con_datos_validos = 0;
@@ -105,8 +106,14 @@ GpsFixture::GpsFixture() {
 
 void GpsFixture::Batch(const std::string& text) {
   board.device_send(3, text);
-  run_ms(1.5);  // the first byte is in the ring
-  paso_gps();
+  // one pass a millisecond, as the loop runs, until the batch has been taken and handled
+  bool started = false;
+  for (int ms = 0; ms < 5000; ++ms) {
+    run_ms(1);
+    paso_gps();
+    if (ibytes_recibidos_trama_gps > 0) started = true;
+    else if (started) return;
+  }
 }
 
 std::string GpsFixture::GoodBatch(const std::string& talker, char status,

@@ -1,5 +1,6 @@
 // Decoding of the three sensor logs, the sample triple, the closest-NAV rule and the window.
 #include <string>
+#include <vector>
 
 #include "board/placa.h"
 #include "comms/comunicaciones_pc.h"
@@ -104,32 +105,57 @@ TEST_F(LogDecodingTest, NavigationFlagsCountOnlyWithinAWave) {
   EXPECT_FLOAT_EQ(TernaDatos2, 1.0f);
 }
 
-TEST_F(LogDecodingTest, TheNavigationClosestToTheShipMotionStays) {
+TEST_F(LogDecodingTest, ASampleJoinsOnlyTheLogsOfItsOwnInstant) {
+  // a second navigation log of the same instant does not replace the first
   Decode(ShipFrame(100000, 0.1f));
-  Decode(NavFrame(90000, 1.0f, 1.0f));   // first: taken
-  Decode(NavFrame(105000, 2.0f, 2.0f));  // 5 ms away against 10 ms: replaces
-  Decode(NavFrame(95000, 3.0f, 3.0f));   // also 5 ms away, not strictly closer: ignored
-  EXPECT_EQ(TernaTiempos2, 105000);
+  Decode(NavFrame(100000, 1.0f, 1.0f));
+  Decode(NavFrame(100000, 2.0f, 2.0f));
   Decode(EulerFrame(100000, 0.1f));
   EXPECT_EQ(TernaDatos_pos1_0, 1);
-  EXPECT_EQ(TernaDatos_pos1_1, 105000);
-  EXPECT_FLOAT_EQ(TernaDatos_pos1_4, 2.0f);
+  EXPECT_EQ(TernaDatos_pos1_1, 100000);
+  EXPECT_FLOAT_EQ(TernaDatos_pos1_4, 1.0f);
 
   // order NAV, EULER, SHIP_MOTION: the sample completes on the ship-motion log
   Decode(NavFrame(200000, 4.0f, 4.0f));
   Decode(EulerFrame(200000, 0.1f));
-  EXPECT_EQ(TernaDatos_pos2_0, 0);
-  Decode(ShipFrame(200000, 0.1f));
+  EXPECT_EQ(cmuestras_ventana, 1);
+  Decode(ShipFrame(200000, 0.2f));
   EXPECT_EQ(TernaDatos_pos2_0, 2);
   EXPECT_FLOAT_EQ(TernaDatos_pos2_4, 4.0f);
+  EXPECT_EQ(CONTADOR_MUESTRAS_PERDIDAS, 0u);
 
-  // closeness across the counter's sign change: an exact match is not replaced by a farther log
-  Decode(ShipFrame(0x80000100u, 0.1f));
-  Decode(NavFrame(0x80000100u, 5.0f, 5.0f));
-  Decode(NavFrame(0x80001000u, 6.0f, 6.0f));
-  EXPECT_FLOAT_EQ(TernaDatos2, 5.0f);
-  Decode(NavFrame(0x7FFFFF00u, 7.0f, 7.0f));  // 512 us before, across the wrap of the signed value
-  EXPECT_FLOAT_EQ(TernaDatos2, 5.0f);
+  // the EULER log of 300000 is lost: that sample is lost and counted, and the next one is made of
+  // its own logs, never of the ship motion left over from 300000
+  Decode(ShipFrame(300000, 0.3f));
+  Decode(NavFrame(300000, 5.0f, 5.0f));
+  Decode(EulerFrame(400000, 0.1f));
+  EXPECT_EQ(CONTADOR_MUESTRAS_PERDIDAS, 1u);
+  EXPECT_EQ(cmuestra_perdida, 1);
+  EXPECT_EQ(TernaTiempos1, -1000);
+  Decode(NavFrame(400000, 6.0f, 6.0f));
+  Decode(ShipFrame(400000, 0.4f));
+  EXPECT_EQ(TernaDatos_pos3_0, 3);
+  EXPECT_EQ(TernaDatos_pos3_1, 400000);
+  EXPECT_EQ(TernaDatos_pos3_3, 40);
+  EXPECT_FLOAT_EQ(TernaDatos_pos3_4, 6.0f);
+  EXPECT_EQ(cmuestra_perdida, 0);
+
+  // a log of the last complete sample arriving again is ignored
+  Decode(EulerFrame(400000, 0.1f));
+  EXPECT_EQ(TernaTiempos0, -1000);
+  // a navigation log alone is no sample: a later instant replaces it without a loss
+  Decode(NavFrame(450000, 7.0f, 7.0f));
+  Decode(EulerFrame(500000, 0.1f));
+  Decode(NavFrame(500000, 8.0f, 8.0f));
+  Decode(ShipFrame(500000, 0.5f));
+  EXPECT_EQ(CONTADOR_MUESTRAS_PERDIDAS, 1u);
+  EXPECT_EQ(TernaDatos_pos3_1, 500000);
+  EXPECT_FLOAT_EQ(TernaDatos_pos3_4, 8.0f);
+
+  // across the sign change of the held counter
+  DecodeSample(0x80000100u, 0.1f, 9.0f, 9.0f, 0.6f);
+  EXPECT_EQ(TernaDatos_pos3_1, int32_t(0x80000100u));
+  EXPECT_FLOAT_EQ(TernaDatos_pos3_4, 9.0f);
 }
 
 TEST_F(LogDecodingTest, IgnoresOtherClassesAndIds) {
@@ -141,7 +167,7 @@ TEST_F(LogDecodingTest, IgnoresOtherClassesAndIds) {
   EXPECT_EQ(TernaDatos1, 0);
 }
 
-TEST_F(LogDecodingTest, WindowFillsThenProcessesAndRenumbersAtIntervalStart) {
+TEST_F(LogDecodingTest, WindowFillsThenProcesses) {
   auto sample = [](uint32_t t, float heave_m) { DecodeSample(t, 0.2f, 0.5f, -0.5f, heave_m); };
 
   sample(1000, 0.25f);
@@ -162,27 +188,43 @@ TEST_F(LogDecodingTest, WindowFillsThenProcessesAndRenumbersAtIntervalStart) {
   EXPECT_EQ(TernaDatos_pos3_0, 4);
   EXPECT_EQ(TernaDatos_pos3_1, 4000);
 
-  // an all-zero sample is dropped but uses up its number
+  // an all-zero sample is dropped but uses up its number, and counts as lost
   DecodeSample(5000, 0.0f, 0.0f, 0.0f, 0.0f);
   EXPECT_EQ(contPtosOlaActual, 5);
   EXPECT_EQ(TernaDatos_pos3_0, 4);
+  EXPECT_EQ(cmuestra_perdida, 1);
+  EXPECT_EQ(CONTADOR_MUESTRAS_PERDIDAS, 1u);
+}
 
-  // a new averaging interval: numbers restart, the window is renumbered, point 3 never reaches
-  // the middle slot
-  contPtosOlaActual = 0;
+TEST_F(LogDecodingTest, AnIntervalRestartRenumbersWithoutLosingASample) {
+  auto sample = [](uint32_t t) { DecodeSample(t, 0.2f, 0.5f, -0.5f, 0.25f); };
+  for (uint32_t k = 1; k <= 4; ++k) sample(1000 * k);
+  ASSERT_EQ(TernaDatos_pos3_0, 4);
+
+  // no wave landmark in use: the newest sample becomes point 1, as the interval's points restart
+  Renumerar_Puntos_Intervalo();
+  EXPECT_EQ(TernaDatos_pos1_0, -1);
+  EXPECT_EQ(TernaDatos_pos2_0, 0);
+  EXPECT_EQ(TernaDatos_pos3_0, 1);
+  EXPECT_EQ(contPtosOlaActual, 1);
   std::vector<int32_t> middles;
-  for (uint32_t k = 0; k < 5; ++k) {
+  for (uint32_t k = 5; k <= 9; ++k) {
     uint32_t before = ContNumPtosOla;
-    sample(6000 + 1000 * k, 0.25f);
-    if (ContNumPtosOla != before) middles.push_back(TernaDatos_pos2_0);
-    if (k == 0) {
-      EXPECT_EQ(TernaDatos_pos1_0, 0);
-      EXPECT_EQ(TernaDatos_pos2_0, 1);
-      EXPECT_EQ(TernaDatos_pos3_0, 2);
-      EXPECT_EQ(contPtosOlaActual, 2);
-    }
+    sample(1000 * k);
+    EXPECT_EQ(ContNumPtosOla, before + 1) << "every sample is a point record";
+    middles.push_back(TernaDatos_pos2_0);
   }
-  EXPECT_EQ(middles, (std::vector<int32_t>{1, 2, 4, 5}));
+  EXPECT_EQ(middles, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+
+  // a wave in progress: its previous crest becomes point 1 and everything moves with it
+  vMax1_0 = 4;
+  vIniOla_0 = 5;
+  Renumerar_Puntos_Intervalo();
+  EXPECT_EQ(vMax1_0, 1);
+  EXPECT_EQ(vIniOla_0, 2);
+  EXPECT_EQ(vMax2_0, -1) << "landmarks not set stay unset";
+  EXPECT_EQ(TernaDatos_pos3_0, 3);
+  EXPECT_EQ(contPtosOlaActual, 3);
 }
 
 TEST_F(LogDecodingTest, SensorTimeFramesTheIntervalOnlyWithoutAValidClock) {

@@ -18,6 +18,9 @@ void ResetSensorLinkRam() {
   std::memset(ctrama_sensor_rx, 0, sizeof ctrama_sensor_rx);
   std::memset(cprocesada, 0, sizeof cprocesada);
   icantidad_bytes_rx_sensor = 0;
+  ibytes_arrastrados_sensor = 0;
+  cbuffer_sensor_lleno = 0;
+  ctrama_reciente = 1;
   CTE_MODO_TRANSPARENTE = 0;
   CTE_USO_APP_ZRX03 = 0;
   CTE_AJUSTE_RELOJ = 0;  // the clock-rate correction has its own tests
@@ -31,7 +34,9 @@ void ResetSensorLinkRam() {
   mFlagHeading_Pto = mFlagAlign_Pto = 0;
   mFlagHeading = mFlagAlign = 0;
   TIEMPO_INI = TIEMPO_FIN = 0;
-  TernaDatos_pos1_0 = TernaDatos_pos2_0 = TernaDatos_pos3_0 = 0;
+  Inicializar_Ventana();
+  CONTADOR_MUESTRAS_PERDIDAS = 0;
+  cventanas_tras_hueco = 0;
   TernaDatos_pos1_1 = TernaDatos_pos2_1 = TernaDatos_pos3_1 = 0;
   TernaDatos_pos1_2 = TernaDatos_pos2_2 = TernaDatos_pos3_2 = 0;
   TernaDatos_pos1_3 = TernaDatos_pos2_3 = TernaDatos_pos3_3 = 0;

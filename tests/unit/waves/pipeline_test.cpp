@@ -19,6 +19,7 @@ TEST_F(PipelineTest, ASinusoidalSeaGivesItsSeaStateAtTheIntervalEnd) {
   // the sample that brings the clock to 10:10:02 closes the interval 10:05:00 - 10:10:01
   FeedSine(s, 0, 3020);
   EXPECT_EQ(cdatos_tx_zrx03, 0);
+  const int32_t start_after_crest = vIniOla_0 - vMax1_0, middle_after_crest = TernaDatos_pos2_0 - vMax1_0;
   FeedSine(s, 3020, 1);
   ASSERT_EQ(cdatos_tx_zrx03, 1);
   std::string frame(cbuffer_zrx03);
@@ -30,7 +31,11 @@ TEST_F(PipelineTest, ASinusoidalSeaGivesItsSeaStateAtTheIntervalEnd) {
   EXPECT_NE(text.find("\r\nHH Inicial = 10:10:1\r\n\r\nCTE_INTERVALO_PROMEDIO_INTERPRETADO=10\r\n\r\nHH Final = 10:20:1\r\n"),
             std::string::npos);
   EXPECT_EQ(nOlas, 0);
-  EXPECT_EQ(vIniOla_0, 1) << "the wave in progress keeps its start as point 1";
+  // the wave in progress keeps its points: its previous crest becomes point 1 of the new interval
+  // and its start and the window move with it
+  EXPECT_EQ(vMax1_0, 1);
+  EXPECT_EQ(vIniOla_0 - vMax1_0, start_after_crest);
+  EXPECT_EQ(TernaDatos_pos1_0 - vMax1_0, middle_after_crest);
 
   // the next interval goes on with the same sea; the method changed meanwhile takes effect now
   CTE_METODO_DIRECCION = 2;

@@ -308,19 +308,24 @@ TEST_F(AllocationFailureTest, NoArraysAtTheIntervalStartMeansNothingIsStored) {
 
 TEST_F(AllocationFailureTest, IntervalStartTraceAndRenumberedStart) {
   cdebug_sensor = 1;
+  vMax1_0 = 340;
   vIniOla_0 = 345;
   contPtosOlaActual = 400;
   CONTADOR_OLAS_DESCARTADAS = 3;
   TakeConsole();
   Comenzar_Proceso_Nuevo_Promedio_Olas();
   EXPECT_EQ(TakeConsole(), "Free\r\n_Ini Inicializar promedio__Fin Inicializar promedio_\r\n");
-  EXPECT_EQ(vIniOla_0, 1);
-  EXPECT_EQ(contPtosOlaActual, 0);
+  // the wave in progress keeps its points, its previous crest now point 1
+  EXPECT_EQ(vMax1_0, 1);
+  EXPECT_EQ(vIniOla_0, 6);
+  EXPECT_EQ(contPtosOlaActual, 61);
   EXPECT_EQ(CONTADOR_OLAS_DESCARTADAS, 65535);
   EXPECT_EQ(mVectorAlt[0], 0);
+  vMax1_0 = -1;
   vIniOla_0 = -1;
   Comenzar_Proceso_Nuevo_Promedio_Olas();
   EXPECT_EQ(vIniOla_0, -1);
+  EXPECT_EQ(contPtosOlaActual, 0) << "nothing in the window: numbering starts afresh";
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ void ResetWavesRam() {
   TernaDatos0 = 0;
   TernaDatos1 = 0;
   TernaDatos2 = TernaDatos3 = 0.0f;
-  TernaDatos_pos1_0 = TernaDatos_pos2_0 = TernaDatos_pos3_0 = 0;
+  Inicializar_Ventana();
+  CONTADOR_MUESTRAS_PERDIDAS = 0;
+  cventanas_tras_hueco = 0;
   contPtosOlaActual = 0;
   TIEMPO_INI = TIEMPO_FIN = 0;
   mFlagHeading = mFlagAlign = 0;
