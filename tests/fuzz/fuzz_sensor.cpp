@@ -57,13 +57,16 @@ void Run(const uint8_t* data, size_t size) {
   for (size_t n = 0; n < kMaxBursts && at + 2 <= size; ++n) {
     const uint16_t header = uint16_t(data[at] | (data[at + 1] << 8));
     at += 2;
+    // As the main loop receives a burst: behind the frame a full buffer cut (carried over), the
+    // count and the full mark, then the scan.
+    const size_t carried = ibytes_arrastrados_sensor;
+    ibytes_arrastrados_sensor = 0;
     size_t length = header & 0x7FFu;
-    if (length > TAM_TRAMA_SENSOR_RX) length = TAM_TRAMA_SENSOR_RX;
+    if (length > TAM_TRAMA_SENSOR_RX - carried) length = TAM_TRAMA_SENSOR_RX - carried;
     if (length > size - at) length = size - at;
-    // As the main loop receives a burst: the count and the overflow mark, then the scan.
-    std::memcpy(ctrama_sensor_rx, data + at, length);
-    icantidad_bytes_rx_sensor = uint32_t(length);
-    cbuffer_sensor_lleno = length == TAM_TRAMA_SENSOR_RX ? 1 : 0;
+    std::memcpy(ctrama_sensor_rx + carried, data + at, length);
+    icantidad_bytes_rx_sensor = uint32_t(carried + length);
+    cbuffer_sensor_lleno = icantidad_bytes_rx_sensor == TAM_TRAMA_SENSOR_RX ? 1 : 0;
     at += length;
     resSbgOk = 1;
     procesamos_trama_rx_sensor();

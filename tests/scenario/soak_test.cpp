@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "sample_stream.h"
 #include "sensor_olas_sim/options.h"
 #include "sensor_olas_sim/run.h"
 #include "wave_checks.h"
@@ -41,20 +42,9 @@ double SoakSeconds() {
 }
 
 RunOptions LongRun(const std::string& name, double seconds) {
-  RunOptions o;
-  o.out_dir = FreshDir("soak_" + name).string();
-  o.duration_s = seconds;
-  o.start_utc = parse_utc(kDefaultStart);
-  o.firmware_image = OLAS_FIRMWARE_IMAGE;
-  o.quiet = true;
+  RunOptions o = QuietRun("soak_" + name, seconds);
   o.card.size_bytes = 1ull << 30;
   return o;
-}
-
-size_t Count(const std::string& hay, const std::string& needle) {
-  size_t n = 0;
-  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
-  return n;
 }
 
 size_t CardResLines(const nlohmann::json& card) {
@@ -77,7 +67,7 @@ RunResult RunLong(const RunOptions& o, size_t host_restarts = 0) {
   std::map<std::string, int> causes;
   for (const auto& x : s["resets"]) ++causes[x["cause"].get<std::string>()];
   const std::string console = ReadFile(fs::path(o.out_dir) / "console.log");
-  const size_t announced = Count(console, "RESET GENERAL POR FALTA DE OLAS");
+  const size_t announced = Occurrences(console, "RESET GENERAL POR FALTA DE OLAS");
   EXPECT_EQ(causes["watchdog starved"], 0) << s["resets"].dump();
   EXPECT_EQ(size_t(causes["watchdog after halt"]), announced + host_restarts);
 
@@ -101,12 +91,43 @@ TEST(Soak, DefaultScenarioForDays) {
   const double seconds = Full() ? 7 * kDay : kDay;
 #endif
   auto o = LongRun("default", seconds);
+  // Up to a day, with the debug jumper and the unit's bytes captured: every sample the firmware
+  // traces is then checked against what the unit sent (over days the files grow too large).
+  const bool traced = seconds <= kDay;
+  const fs::path capture = fs::path(o.out_dir) / "sensor.sbg";
+  if (traced) {
+    o.jumper = true;
+    o.motion_unit.capture_path = capture.string();
+  }
   auto r = RunLong(o);
   EXPECT_TRUE(r.summary["resets"].empty()) << r.summary["resets"].dump();
+  EXPECT_EQ(r.summary["dropped"]["sensor"], 0);
   // one record per 20-minute interval, to the host and on the card
   const double intervals = seconds / 1200.0;
   EXPECT_GE(ResFrames(ReadFile(fs::path(o.out_dir) / "host.log")).size(), size_t(intervals) - 2);
   EXPECT_GE(CardResLines(r.summary["card"]), size_t(intervals) - 2);
+
+  if (traced) {
+    // Each traced window holds three samples of the unit, each with its own instant's heave,
+    // heading and velocities, and the newest slots run through every instant the unit sent (but
+    // those with a frame whose CRC is 0, one frame in 65 536, which the framing rejects).
+    const UnitStream unit = UnitSamples(ReadFile(capture));
+    const auto windows = TracedWindows(ReadFile(fs::path(o.out_dir) / "console.log"));
+    ASSERT_GE(unit.order.size(), windows.size() + 2);
+    EXPECT_LE(unit.order.size(), windows.size() + 3);  // the last sample may still wait
+    size_t mismatched = 0, out_of_order = 0;
+    for (size_t i = 0; i < windows.size(); ++i) {
+      for (const TracedSlot& slot : windows[i].slot) {
+        auto it = unit.by_time.find(slot.t_us);
+        if (it == unit.by_time.end() || !SameAsUnit(slot, it->second)) ++mismatched;
+      }
+      if (windows[i].slot[2].t_us != unit.order[i + 2]) ++out_of_order;
+    }
+    EXPECT_EQ(mismatched, 0u);
+    EXPECT_EQ(out_of_order, 0u);
+    std::printf("[ soak ] default: %zu windows traced, %zu samples the firmware can take, sensor ring peak %d bytes\n",
+                windows.size(), unit.order.size(), r.summary["ring_peak"]["sensor"].get<int>());
+  }
   fs::remove_all(o.out_dir);
 }
 

@@ -34,6 +34,24 @@ inline fs::path FreshDir(const std::string& name) {
   return d;
 }
 
+// How many times needle occurs in hay.
+inline size_t Occurrences(const std::string& hay, const std::string& needle) {
+  size_t n = 0;
+  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
+  return n;
+}
+
+// A quiet run of the built image in a new folder of this process, from the default start.
+inline RunOptions QuietRun(const std::string& name, double seconds) {
+  RunOptions o;
+  o.out_dir = FreshDir(name).string();
+  o.duration_s = seconds;
+  o.start_utc = parse_utc(kDefaultStart);
+  o.firmware_image = OLAS_FIRMWARE_IMAGE;
+  o.quiet = true;
+  return o;
+}
+
 // One "$RES,<body>*HH\r\n" frame from host.log.
 struct ResFrame {
   std::string body;
