@@ -282,6 +282,9 @@ void hal_delay_cycles(uint32_t n) {
 
 void hal_poll(void) {}
 
+uint32_t hal_irq_save(void) { return desactivar_interrupciones(); }
+void hal_irq_restore(uint32_t estado) { restaurar_interrupciones(estado); }
+
 // El montón de newlib (_sbrk no pasa de __heap_fin).
 void* hal_heap_realloc(void* bloque, size_t tam) { return realloc(bloque, tam); }
 void hal_heap_free(void* bloque) { free(bloque); }

@@ -24,6 +24,13 @@ void hal_delay_cycles(uint32_t n);
 // en la simulación el tiempo salta al siguiente suceso si nada ha cambiado desde la consulta anterior.
 void hal_poll(void);
 
+// ---- Sección crítica -----------------------------------------------------------------------
+// Retiene las interrupciones hasta hal_irq_restore con lo que devolvió (se pueden anidar): para
+// cambiar de una vez datos que la interrupción del tick también toca. En la simulación las
+// interrupciones sólo corren dentro de las llamadas al hal, así que no hacen nada.
+uint32_t hal_irq_save(void);
+void hal_irq_restore(uint32_t estado);
+
 // ---- Montón -------------------------------------------------------------------------------
 // La RAM libre sobre los estáticos; un reset la recupera con el resto de la RAM.
 // Como realloc: nulo si no cabe, y entonces el bloque anterior sigue valiendo.

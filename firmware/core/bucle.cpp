@@ -107,10 +107,24 @@ static void enviar_trama_host() {
   cdatos_tx_zrx03 = 0;
 }
 
+// Toda parada deliberada cierra antes los ficheros de la tarjeta (los guarda con su tamaño): así
+// la tarjeta queda limpia y conserva cuanto se escribió.
+static void reinicio_con_ficheros_cerrados() {
+  cerrar_ficheros_sd();
+  Serial1.flush();
+  hal_halt();  // el watchdog reinicia el micro unos 4 s después
+}
+
 void loop(void) {
   modos_de_pines();
   sodaq_wdt_reset();
   guardar_cambio_de_dia();
+  if (creset_falta_de_olas == 1) {
+    Serial1.print(0);
+    Serial1.print(',');
+    Serial1.println("RESET GENERAL POR FALTA DE OLAS (LOOP)");
+    reinicio_con_ficheros_cerrados();
+  }
 
   if (cmostramos_hora == 1) mostrar_hora();
 
@@ -131,6 +145,6 @@ void loop(void) {
 
   if (creset == 1 && cdatos_tx_zrx03 == 0) {
     retardo_tiempo(10);
-    hal_halt();  // el watchdog reinicia el micro unos 4 s después
+    reinicio_con_ficheros_cerrados();
   }
 }

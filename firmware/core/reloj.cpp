@@ -41,6 +41,7 @@ volatile uint8_t cmostramos_hora = 1;
 volatile uint8_t choras_sin_sincronizacion_gps = 0;
 volatile uint8_t cdia_nuevo_por_guardar = 0;
 volatile uint8_t cretardo_encendido_gps = 0;
+volatile uint8_t creset_falta_de_olas = 0;
 
 static_assert(sizeof(cano_utc) == 1, "el año es un byte: 99 + 1 = 100");
 static_assert(sizeof(CONT_TIEMPO_MICRO_ACUMULADO) == 4, "contador de 32 bits con signo");
@@ -157,31 +158,45 @@ void interrupcion_timer_cada_miliseg() {
     csegundo_utc = segundo;
   }
 
+  // El reinicio lo hace el bucle: antes cierra los ficheros de la tarjeta, cosa que aquí, a mitad
+  // de cualquier operación suya, no se puede.
   if (ctimeout_reset_general != 0) {
-    uint8_t restante = uint8_t(ctimeout_reset_general - 1);
-    ctimeout_reset_general = restante;
-    Serial1.print(restante);
-    Serial1.print(',');
-    if (restante == 0) {
-      Serial1.println("RESET GENERAL POR FALTA DE OLAS (LOOP)");
-      // Que el motivo llegue a la consola antes de que el watchdog reinicie.
-      Serial1.flush();
-      hal_halt();
-    }
+    ctimeout_reset_general = uint8_t(ctimeout_reset_general - 1);
+    if (ctimeout_reset_general == 0) creset_falta_de_olas = 1;
   }
 
   descontar(ctimeout_salir_bucle);
 }
 
-// Cambio de día: fecha siguiente y las tareas del día nuevo.
-static void cambio_de_dia() {
-  uint8_t mes = cmes_utc;
+void poner_reloj(uint8_t cano, uint8_t cmes, uint8_t cdia, uint8_t chora, uint8_t cminuto, uint8_t csegundo) {
+  // Con el tick retenido: un paso de segundo a mitad dejaría campos de una hora y de la otra
+  // (a las 23:59:59 la fecha podría quedar dos días adelante).
+  uint32_t iestado = hal_irq_save();
+  cdia_utc = cdia;
+  cmes_utc = cmes;
+  cano_utc = cano;
+  chora_utc = chora;
+  cminuto_utc = cminuto;
+  csegundo_utc = csegundo;
+  hal_irq_restore(iestado);
+}
+
+uint32_t segundos_reloj() {
+  uint32_t iestado = hal_irq_save();
+  uint8_t cano = cano_utc, cmes = cmes_utc, cdia = cdia_utc;
+  uint32_t isegundos = uint32_t(chora_utc) * 3600u + uint32_t(cminuto_utc) * 60u + csegundo_utc;
+  hal_irq_restore(iestado);
+  return dias_desde_2000(cano, cmes, cdia) * SEGUNDOS_DIA + isegundos;
+}
+
+void dia_siguiente(uint8_t& cano, uint8_t& cmes, uint8_t& cdia) {
+  uint8_t mes = cmes;
   // Mes 0 (sin fecha) o fuera de la tabla: longitud 0, pasa a día 1 del mes siguiente.
   uint8_t cdia_ultimo_mes = (mes >= 1 && mes <= 12) ? cmeses[mes - 1] : 0;
-  uint8_t dia = uint8_t(cdia_utc + 1);
+  uint8_t dia = uint8_t(cdia + 1);
   if (dia > cdia_ultimo_mes) {
     if (dia == 29 && mes == 2) {
-      if (cano_utc % 4 != 0) {  // año no bisiesto
+      if (cano % 4 != 0) {  // año no bisiesto
         dia = 1;
         mes = 3;
       }
@@ -189,14 +204,31 @@ static void cambio_de_dia() {
       dia = 1;
       if (mes >= 12) {
         mes = 1;
-        cano_utc = uint8_t(cano_utc + 1);
+        cano = uint8_t(cano + 1);
       } else {
         mes = uint8_t(mes + 1);
       }
     }
   }
-  cdia_utc = dia;
-  cmes_utc = mes;
+  cdia = dia;
+  cmes = mes;
+}
+
+uint32_t dias_desde_2000(uint8_t cano, uint8_t cmes, uint8_t cdia) {
+  // Los años múltiplos de 4 son bisiestos (el 0 también): (cano + 3) / 4 de ellos antes de cano.
+  uint32_t idias = uint32_t(cano) * 365u + (uint32_t(cano) + 3u) / 4u;
+  for (uint8_t m = 1; m < cmes && m <= 12; ++m) idias += cmeses[m - 1] + ((m == 2 && cano % 4 == 0) ? 1u : 0u);
+  if (cdia > 0) idias += uint32_t(cdia) - 1u;
+  return idias;
+}
+
+// Cambio de día: fecha siguiente y las tareas del día nuevo.
+static void cambio_de_dia() {
+  uint8_t cano = cano_utc, cmes = cmes_utc, cdia = cdia_utc;
+  dia_siguiente(cano, cmes, cdia);
+  cano_utc = cano;
+  cdia_utc = cdia;
+  cmes_utc = cmes;
 
   // El almacén se escribe en el bucle: borrar y programar la flash aquí pararía el tick y las
   // interrupciones de los puertos unos 26 ms (se perderían bytes del sensor y la hora se retrasaría).

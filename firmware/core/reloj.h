@@ -42,6 +42,7 @@ extern const uint8_t cmeses[12];      // días de cada mes, enero primero (febre
 extern volatile uint8_t cmostramos_hora;               // 1 = el bucle imprime la hora; 0/1
 extern volatile uint8_t choras_sin_sincronizacion_gps; // horas desde la última hora GPS; 0..255
 extern volatile uint8_t cdia_nuevo_por_guardar;        // 1 = cambió el día y falta guardar el contador de ficheros; 0/1
+extern volatile uint8_t creset_falta_de_olas;          // 1 = acabó la cuenta atrás del reinicio por falta de olas; 0/1
 
 // Programa TCC0: interrupción cada match + 1 ciclos (divisor 1, 2, 4, 8, 64, 256 o 1024; otro = 1).
 void configureTCC0(uint16_t match, uint16_t ipreescaler);
@@ -51,6 +52,16 @@ void interrupcion_timer_cada_miliseg();
 void refrescamos_reloj_interno();
 // En el bucle, tras un cambio de día: "Nuevo Directorio" y el contador de ficheros guardado a 0.
 void guardar_cambio_de_dia();
+#define SEGUNDOS_DIA 86400u
+// Pone los seis campos del reloj de una vez, con el tick retenido.
+void poner_reloj(uint8_t cano, uint8_t cmes, uint8_t cdia, uint8_t chora, uint8_t cminuto, uint8_t csegundo);
+// El reloj leído de una vez, en segundos desde el 1/1 del año 0 del siglo (hasta el año 135).
+uint32_t segundos_reloj();
+// La fecha del día siguiente en el calendario del reloj (febrero de 29 días los años múltiplos de
+// 4; tras el mes 0, sin fecha, viene el 1 de enero).
+void dia_siguiente(uint8_t& cano, uint8_t& cmes, uint8_t& cdia);
+// Días desde el 1/1 del año 0 del siglo hasta esa fecha del calendario del reloj.
+uint32_t dias_desde_2000(uint8_t cano, uint8_t cmes, uint8_t cdia);
 // Esperas activas de ctiempo ms / décimas de s (0 cuenta como 1) que alimentan el watchdog.
 void retardo_milisegundos(uint8_t ctiempo);
 void retardo_tiempo(uint8_t ctiempo);

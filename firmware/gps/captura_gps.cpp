@@ -102,12 +102,7 @@ void resumen_gps() {
 void aceptacion_hora_gps() {
   if (CTE_AJUSTE_RELOJ == 1) Captura_Hora_GPS_Correccion();
 
-  cdia_utc = cdia_gps;
-  cmes_utc = cmes_gps;
-  cano_utc = cano_gps;
-  chora_utc = chora_gps;
-  cminuto_utc = cminuto_gps;
-  csegundo_utc = csegundo_gps;
+  poner_reloj(cano_gps, cmes_gps, cdia_gps, chora_gps, cminuto_gps, csegundo_gps);
 
   CONT_TRAMAS_GPS = uint8_t(CONT_TRAMAS_GPS + 1);
   if (CONT_TRAMAS_GPS == 1) cRevision_Resets_24h = 1;

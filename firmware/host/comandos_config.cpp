@@ -83,14 +83,7 @@ static void puesta_en_hora() {
   if (ano < ANO_MINIMO || ano > ANO_MAXIMO || mes < 1 || mes > 12) cvalida = 0;
   if (cvalida == 1 && (dia < 1 || dia > cmeses[mes - 1] || hora > 23 || minuto > 59 || segundo > 59)) cvalida = 0;
   if (cvalida == 1) {
-    // Con el segundo a 0 primero, un tick entre estas escrituras no puede arrastrar minuto ni día.
-    csegundo_utc = 0;
-    cdia_utc = uint8_t(dia);
-    cmes_utc = uint8_t(mes);
-    cano_utc = uint8_t(ano);
-    chora_utc = uint8_t(hora);
-    cminuto_utc = uint8_t(minuto);
-    csegundo_utc = uint8_t(segundo);
+    poner_reloj(uint8_t(ano), uint8_t(mes), uint8_t(dia), uint8_t(hora), uint8_t(minuto), uint8_t(segundo));
     cmostramos_hora = 1;
   }
   respuesta_estado(4, cvalida == 1 ? ESTADO_ACEPTADA : ESTADO_RECHAZADA);

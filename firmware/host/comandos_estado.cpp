@@ -102,13 +102,15 @@ static void consulta_estado_general() {
   cierre_respuesta_zrx03();
 }
 
-// 13 y 14: formatear (y antes borrar) la tarjeta; la respuesta llega cuando acaba.
+// 13 y 14: formatear (y antes borrar) la tarjeta; la respuesta llega cuando acaba. Si no se pudo,
+// no hay respuesta (el formateo ya lo contó en la consola).
 static void formateo_tarjeta(uint8_t csuborden, uint8_t cborrar) {
   ccreacion_nuevo_directorio = 0;
   for (uint8_t t = 0; t < NUMERO_TIPOS_FICHERO; ++t) ccreacion_nuevo_fichero[t] = FICHERO_NINGUNO;
   CTE_BORRAR_SD = cborrar;
-  Formatear_SD();
+  const uint8_t checho = Formatear_SD();
   ctarjeta_sd_inicializada = 0;
+  if (checho == 0) return;
   comienzo_consulta(csuborden);
   texto_respuesta_zrx03(",");
   cierre_respuesta_zrx03();

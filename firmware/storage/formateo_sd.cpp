@@ -1,5 +1,5 @@
 // formateo_sd.cpp: borrado rápido y formateo FAT16/FAT32 de la tarjeta en bruto. La traza va por
-// cout; un error detiene el equipo hasta que el watchdog lo reinicia.
+// cout; un error se anuncia y el formateo se deja (sin parar el equipo: no ganaría nada).
 #include "storage/formateo_sd.h"
 
 #include <string.h>
@@ -42,6 +42,7 @@ static_assert(sizeof(cardSizeBlocks) == 4 && sizeof(relSector) == 4 && sizeof(re
 #define CLUSTERS_MINIMOS_FAT16 4085u
 #define CLUSTERS_MAXIMOS_FAT16 65524u
 #define CLUSTERS_MINIMOS_FAT32 65525u
+#define BLOQUES_POR_CLUSTER_MAXIMOS 128u  // 64 KB
 #define BLOQUES_MAXIMOS_TIPO_0B 16450560u  // fin de partición que aún alcanza la geometría CHS
 #define CILINDRO_MAXIMO_CHS 1023u
 #define OFFSET_PARTICION_MBR 446u
@@ -59,18 +60,18 @@ static void st32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
-// ---- Errores ----
-static void sdErrorHalt() {
+// ---- Errores: se anuncian y el formateo se deja; siempre false ----
+static bool sdErrorHalt() {
   if (card.errorCode() != 0) {
     cout << "SD error: " << hex << int(card.errorCode()) << ',' << card.errorData() << dec << endl;
   }
   cout.flush();
-  for (;;) hal_halt();  // el watchdog reinicia el equipo unos 4 s después
+  return false;
 }
 
-static void sdError(const char* pcmensaje) {
+static bool sdError(const char* pcmensaje) {
   cout << "error: " << pcmensaje << endl;
-  sdErrorHalt();
+  return sdErrorHalt();
 }
 
 // ---- Bloques ----
@@ -85,20 +86,24 @@ static void clearCache(bool addSignature) {
 static bool writeCache(uint32_t block) { return card.writeBlock(block, cache); }
 
 // Ceros en count bloques desde first, en una sola escritura de varios bloques.
-static void clearFatDir(uint32_t first, uint32_t count) {
+static bool clearFatDir(uint32_t first, uint32_t count) {
   clearCache(false);
-  if (!card.writeStart(first, count)) sdError("Clear FAT/DIR writeStart failed");
+  if (!card.writeStart(first, count)) return sdError("Clear FAT/DIR writeStart failed");
   ctimeout_salir_bucle = SEGUNDOS_FORMATEO;
   for (uint32_t i = 0; i < count; i++) {
     if (ctimeout_salir_bucle == 0) break;
     sodaq_wdt_reset();
     if ((i & 0xFFu) == 0) cout << '.';
-    if (!card.writeData(cache)) sdError("Clear FAT/DIR writeData failed");
+    if (!card.writeData(cache)) {
+      card.writeStop();
+      return sdError("Clear FAT/DIR writeData failed");
+    }
   }
   cout << endl;
   // También al agotarse el tiempo: una escritura múltiple sin cerrar deja la tarjeta sin atender
   // a las órdenes siguientes.
-  if (!card.writeStop()) sdError("Clear FAT/DIR writeStop failed");
+  if (!card.writeStop()) return sdError("Clear FAT/DIR writeStop failed");
+  return true;
 }
 
 // ---- Geometría CHS del MBR ----
@@ -112,9 +117,9 @@ static uint8_t lbnToSector(uint32_t lbn) { return uint8_t(lbn % sectorsPerTrack 
 
 static uint32_t volSerialNumber() { return (cardSizeBlocks << 8) + micros(); }
 
-static void initSizes() {
+static bool initSizes() {
   if (cardCapacityMB <= 6) {
-    sdError("Card is too small.");
+    return sdError("Card is too small.");
   } else if (cardCapacityMB <= 16) {
     sectorsPerCluster = 2;
     numberOfHeads = 2;
@@ -151,6 +156,7 @@ static void initSizes() {
   }
   sectorsPerTrack = cardCapacityMB <= 256 ? 32 : 63;
   cout << "Blocks/Cluster: " << int(sectorsPerCluster) << endl;
+  return true;
 }
 
 // Inicio o fin de la partición en CHS (cabeza, sector con los 2 bits altos del cilindro, cilindro).
@@ -161,11 +167,11 @@ static void escribir_chs(uint8_t* p, uint32_t lbn) {
   p[2] = uint8_t(icilindro);
 }
 
-static void writeMbr() {
+static bool writeMbr() {
   clearCache(true);
   uint8_t* p = &cache[OFFSET_PARTICION_MBR];
   p[0] = 0;  // no arrancable
-  if (lbnToCylinder(relSector) > CILINDRO_MAXIMO_CHS) sdError("MBR CHS");
+  if (lbnToCylinder(relSector) > CILINDRO_MAXIMO_CHS) return sdError("MBR CHS");
   escribir_chs(p + 1, relSector);
   p[4] = partType;
   uint32_t ifin = relSector + partSize - 1;
@@ -178,7 +184,8 @@ static void writeMbr() {
   }
   st32(p + 8, relSector);
   st32(p + 12, partSize);
-  if (!writeCache(0)) sdError("write MBR");
+  if (!writeCache(0)) return sdError("write MBR");
+  return true;
 }
 
 // Los campos comunes del sector de arranque (hasta el total de 32 bits) en cache.
@@ -212,18 +219,31 @@ static void sector_arranque_extendido(uint8_t* p, const char* pctipo) {
   memcpy(p + 18, pctipo, TAM_NOMBRE_TIPO_FAT);
 }
 
-static void makeFat16() {
-  uint32_t nc = 0;
+// Disposición FAT16 con los bloques por cluster en vigor; false si el número de clusters no cabe.
+static bool disposicion_fat16(uint32_t* nc) {
   for (dataStart = 2 * BLOQUES_ALINEACION_FAT16;; dataStart += BLOQUES_ALINEACION_FAT16) {
     sodaq_wdt_reset();
     // Sin sitio para los datos no hay cuenta que valga (y la resta no debe dar la vuelta).
-    if (dataStart >= cardSizeBlocks) sdError("Bad cluster count");
-    nc = (cardSizeBlocks - dataStart) / sectorsPerCluster;
-    fatSize = (nc + 2 + 255) / 256;
+    if (dataStart >= cardSizeBlocks) return false;
+    *nc = (cardSizeBlocks - dataStart) / sectorsPerCluster;
+    fatSize = (*nc + 2 + 255) / 256;
     if (dataStart >= 2 * fatSize + BLOQUES_ALINEACION_FAT16 + 1 + BLOQUES_RAIZ_FAT16) break;
   }
   relSector = dataStart - 2 * fatSize - 1 - BLOQUES_RAIZ_FAT16;
-  if (nc < CLUSTERS_MINIMOS_FAT16 || nc > CLUSTERS_MAXIMOS_FAT16) sdError("Bad cluster count");
+  return *nc >= CLUSTERS_MINIMOS_FAT16 && *nc <= CLUSTERS_MAXIMOS_FAT16;
+}
+
+static bool makeFat16() {
+  uint32_t nc = 0;
+  // Una tarjeta estándar de 2017 a 2048 MB da demasiados clusters de 32 KB para FAT16: con el
+  // doble de grandes cabe.
+  bool bcabe = disposicion_fat16(&nc);
+  if (!bcabe && nc > CLUSTERS_MAXIMOS_FAT16 && sectorsPerCluster < BLOQUES_POR_CLUSTER_MAXIMOS) {
+    sectorsPerCluster = uint8_t(sectorsPerCluster * 2);
+    cout << "Blocks/Cluster: " << int(sectorsPerCluster) << endl;
+    bcabe = disposicion_fat16(&nc);
+  }
+  if (!bcabe) return sdError("Bad cluster count");
   reservedSectors = 1;
   fatStart = relSector + reservedSectors;
   partSize = nc * sectorsPerCluster + 2 * fatSize + reservedSectors + BLOQUES_RAIZ_FAT16;
@@ -234,39 +254,52 @@ static void makeFat16() {
   } else {
     partType = 0x06;
   }
-  writeMbr();
+  if (!writeMbr()) return false;
   sodaq_wdt_reset();
 
   sector_arranque_comun(ENTRADAS_RAIZ_FAT16, uint16_t(fatSize));
   sector_arranque_extendido(&cache[36], fat16str);
-  if (!writeCache(relSector)) sdError("FAT16 write PBS failed");
+  if (!writeCache(relSector)) return sdError("FAT16 write PBS failed");
   sodaq_wdt_reset();
 
-  clearFatDir(fatStart, dataStart - fatStart);
+  if (!clearFatDir(fatStart, dataStart - fatStart)) return false;
   clearCache(false);
   cache[0] = MEDIO_DISCO_FIJO;
   cache[1] = 0xFF;
   cache[2] = 0xFF;
   cache[3] = 0xFF;
-  if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) sdError("FAT16 reserve failed");
+  if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) return sdError("FAT16 reserve failed");
+  return true;
 }
 
-static void makeFat32() {
-  uint32_t nc = 0;
+// Disposición FAT32 con los bloques por cluster en vigor; false si el número de clusters no cabe.
+static bool disposicion_fat32(uint32_t* nc) {
   relSector = BLOQUES_ALINEACION_FAT32;
   for (dataStart = 2 * BLOQUES_ALINEACION_FAT32;; dataStart += BLOQUES_ALINEACION_FAT32) {
     sodaq_wdt_reset();
-    if (dataStart >= cardSizeBlocks) sdError("Bad cluster count");
-    nc = (cardSizeBlocks - dataStart) / sectorsPerCluster;
-    fatSize = (nc + 2 + 127) / 128;
+    if (dataStart >= cardSizeBlocks) return false;
+    *nc = (cardSizeBlocks - dataStart) / sectorsPerCluster;
+    fatSize = (*nc + 2 + 127) / 128;
     if (dataStart >= relSector + 9 + 2 * fatSize) break;
   }
-  if (nc < CLUSTERS_MINIMOS_FAT32) sdError("Bad cluster count");
+  return *nc >= CLUSTERS_MINIMOS_FAT32;
+}
+
+static bool makeFat32() {
+  uint32_t nc = 0;
+  // Una SDHC de poco más de 2 GB da pocos clusters de 32 KB para FAT32: con la mitad caben.
+  bool bcabe = disposicion_fat32(&nc);
+  while (!bcabe && dataStart < cardSizeBlocks && sectorsPerCluster > 1) {
+    sectorsPerCluster = uint8_t(sectorsPerCluster / 2);
+    cout << "Blocks/Cluster: " << int(sectorsPerCluster) << endl;
+    bcabe = disposicion_fat32(&nc);
+  }
+  if (!bcabe) return sdError("Bad cluster count");
   reservedSectors = uint16_t(dataStart - relSector - 2 * fatSize);
   fatStart = relSector + reservedSectors;
   partSize = nc * sectorsPerCluster + dataStart - relSector;
   partType = (relSector + partSize <= BLOQUES_MAXIMOS_TIPO_0B) ? 0x0B : 0x0C;
-  writeMbr();
+  if (!writeMbr()) return false;
   sodaq_wdt_reset();
 
   sector_arranque_comun(0, 0);
@@ -277,29 +310,30 @@ static void makeFat32() {
   st16(&cache[48], 1);  // FSINFO
   st16(&cache[50], 6);  // copia del sector de arranque
   sector_arranque_extendido(&cache[64], fat32str);
-  if (!writeCache(relSector) || !writeCache(relSector + 6)) sdError("FAT32 write PBS failed");
+  if (!writeCache(relSector) || !writeCache(relSector + 6)) return sdError("FAT32 write PBS failed");
   sodaq_wdt_reset();
 
   clearCache(true);
-  if (!writeCache(relSector + 2) || !writeCache(relSector + 8)) sdError("FAT32 PBS ext failed");
+  if (!writeCache(relSector + 2) || !writeCache(relSector + 8)) return sdError("FAT32 PBS ext failed");
 
   clearCache(true);
   st32(&cache[0], 0x41615252u);    // "RRaA"
   st32(&cache[484], 0x61417272u);  // "rrAa"
   st32(&cache[488], 0xFFFFFFFFu);  // libres: desconocido
   st32(&cache[492], 0xFFFFFFFFu);  // siguiente libre: desconocido
-  if (!writeCache(relSector + 1) || !writeCache(relSector + 7)) sdError("FAT32 FSINFO failed");
+  if (!writeCache(relSector + 1) || !writeCache(relSector + 7)) return sdError("FAT32 FSINFO failed");
   sodaq_wdt_reset();
 
-  clearFatDir(fatStart, 2 * fatSize + sectorsPerCluster);
+  if (!clearFatDir(fatStart, 2 * fatSize + sectorsPerCluster)) return false;
   clearCache(false);
   st32(&cache[0], 0x0FFFFFF8u);
   st32(&cache[4], 0x0FFFFFFFu);
   st32(&cache[8], 0x0FFFFFFFu);  // el directorio raíz ocupa el cluster 2
-  if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) sdError("FAT32 reserve failed");
+  if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) return sdError("FAT32 reserve failed");
+  return true;
 }
 
-static void eraseCard() {
+static bool eraseCard() {
   cout << "Erasing\n";
   ctimeout_salir_bucle = SEGUNDOS_BORRADO;
   uint32_t ifirst = 0;
@@ -309,33 +343,36 @@ static void eraseCard() {
     sodaq_wdt_reset();
     uint32_t ilast = ifirst + BLOQUES_POR_BORRADO - 1;
     if (ilast >= cardSizeBlocks || ilast < ifirst) ilast = cardSizeBlocks - 1;
-    if (!card.erase(ifirst, ilast)) sdError("erase failed");
+    if (!card.erase(ifirst, ilast)) return sdError("erase failed");
     cout << '.';
     if (++cpuntos % BORRADOS_POR_LINEA == 0) cout << endl;
     ifirst = ilast + 1;
   } while (ifirst != 0 && ifirst < cardSizeBlocks);
   if (cpuntos % BORRADOS_POR_LINEA != 0) cout << endl;
-  if (!card.readBlock(0, cache)) sdError("readBlock");
+  if (!card.readBlock(0, cache)) return sdError("readBlock");
   // "0x" y dos cifras: 0x00 en la mayoría de tarjetas, 0xFF en otras.
   cout << "All data set to 0x" << hex << uppercase << setfill('0') << setw(2) << int(cache[0]);
   cout << dec << nouppercase << setfill(' ') << endl;
   cout << "Erase done\n";
+  return true;
 }
 
-static void formatCard() {
+static bool formatCard() {
   cout << "Formatting\n";
-  initSizes();
+  if (!initSizes()) return false;
+  bool bhecho;
   if (card.type() == SD_CARD_TYPE_SDHC) {
     cout << "FAT32\n";
-    makeFat32();
+    bhecho = makeFat32();
   } else {
     cout << "FAT16\n";
-    makeFat16();
+    bhecho = makeFat16();
   }
-  cout << "Format done\n";
+  if (bhecho) cout << "Format done\n";
+  return bhecho;
 }
 
-void Formatear_SD() {
+uint8_t Formatear_SD() {
   // Los ficheros del registrador se guardan antes: nada de su caché debe caer luego en la tarjeta
   // recién formateada.
   cerrar_ficheros_sd();
@@ -356,12 +393,16 @@ void Formatear_SD() {
             "Is the SD card inserted correctly?\n"
             "Is chip select correct at the top of this program?\n";
     sdError("card.begin failed");
+    return 0;
   }
   cardSizeBlocks = card.cardSize();
-  if (cardSizeBlocks == 0) sdError("cardSize");
+  if (cardSizeBlocks == 0) {
+    sdError("cardSize");
+    return 0;
+  }
   cardCapacityMB = cardSizeBlocks / 2048 + (cardSizeBlocks % 2048 != 0 ? 1 : 0);
   cout << "Card Size: " << double(cardCapacityMB) * 1.048576 << " MB, (MB = 1,000,000 bytes)" << endl;
 
-  if (CTE_BORRAR_SD == 1) eraseCard();
-  formatCard();
+  if (CTE_BORRAR_SD == 1 && !eraseCard()) return 0;
+  return formatCard() ? 1 : 0;
 }

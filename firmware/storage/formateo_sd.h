@@ -30,9 +30,10 @@ extern const char noName[TAM_ETIQUETA_VOLUMEN + 1];    // etiqueta "NO NAME    "
 extern const char fat16str[TAM_NOMBRE_TIPO_FAT + 1];   // "FAT16   "
 extern const char fat32str[TAM_NOMBRE_TIPO_FAT + 1];   // "FAT32   "
 
-// Borra (con CTE_BORRAR_SD = 1) y formatea la tarjeta; toda la traza va por cout. Ante un error
-// lo anuncia y espera sin alimentar el watchdog, que reinicia el equipo. Cierra antes los ficheros
-// abiertos del registrador. Puede llamarse fuera de loop: sin tick no hay límites de tiempo.
-void Formatear_SD();
+// Borra (con CTE_BORRAR_SD = 1) y formatea la tarjeta; toda la traza va por cout. 1 = hecho; ante
+// un error (sin tarjeta, una tarjeta que no se puede formatear, una escritura que falla) lo anuncia
+// y devuelve 0, sin parar el equipo. Cierra antes los ficheros abiertos del registrador. Puede
+// llamarse fuera de loop: sin tick no hay límites de tiempo.
+uint8_t Formatear_SD();
 
 #endif

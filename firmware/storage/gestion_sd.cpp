@@ -111,7 +111,9 @@ static void servir_fichero(uint8_t t) {
 }
 
 // RAW y WAV pasan un intervalo entero abiertos: guardarlos cada minuto acota lo que se pierde si
-// el equipo se reinicia (orden del host, falta de olas, watchdog) a un minuto de registros.
+// el equipo se reinicia (watchdog, corte) a un minuto de registros. Cada minuto también se mira
+// que la tarjeta siga respondiendo, aunque no hubiera nada que guardar: una retirada se nota y la
+// tarjeta repuesta se vuelve a montar.
 static void sincronizar_ficheros_de_datos() {
   uint8_t cminuto = cminuto_utc;
   if (cminuto == cminuto_sincronizacion_sd) return;
@@ -122,6 +124,8 @@ static void sincronizar_ficheros_de_datos() {
       if (!pfichero_tipo[t]->sync()) cperdida = 1;
     }
   }
+  // Sin nada que guardar, la tarjeta aún debe decir su tamaño: una retirada no pasa inadvertida.
+  if (cperdida == 0 && miSD.card()->cardSize() == 0) cperdida = 1;
   if (cperdida == 1) {
     // La tarjeta ya no acepta escrituras (retirada o averiada): se arranca de nuevo como al
     // encender, así una tarjeta repuesta vuelve a recibir los registros en ficheros nuevos.

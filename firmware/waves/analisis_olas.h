@@ -11,7 +11,9 @@
 // ---- Programación del intervalo (hora UTC; inicio y fin a 0:0:0 = sin fijar) ----
 extern uint8_t YY_ini, MM_ini, DD_ini;  // fecha UTC del inicio del intervalo (año en el siglo, mes, día)
 extern uint8_t HHini, MMini, SSini;     // hora UTC del inicio del intervalo; 0:0:0 = desconocido
-extern uint8_t HHfin, MMfin, SSfin;     // hora UTC del fin del intervalo; 0:0:0 = sin calcular; 24/25 junto a medianoche
+extern uint8_t HHfin, MMfin, SSfin;     // hora UTC del fin del intervalo (de la fecha del inicio o del
+                                        // día siguiente); 0:0:0 = sin calcular
+extern uint32_t lhora_muestra_anterior; // reloj en la muestra anterior con hora válida; s desde el año 0; 0 = ninguna
 
 // ---- Estado de olas del intervalo (lo pone a cero Comenzar_Proceso_Nuevo_Promedio_Olas) ----
 extern int32_t nOlas;                 // olas aceptadas en el intervalo

@@ -75,6 +75,21 @@ static void linea_limites() {
   Serial1.println("Limites establecidos permitidos: [46500, 49500]  OJO!!");
 }
 
+// Una medida que pide una velocidad fuera de los límites no es del oscilador (que se aparta
+// décimas por mil) sino de un salto de la hora o de las marcas: no se aplica ni se guarda.
+static bool velocidad_creible(double dvelocidad) {
+  if (dvelocidad >= double(VELOCIDAD_RELOJ_CORREGIDA_MINIMA) && dvelocidad <= double(VELOCIDAD_RELOJ_CORREGIDA_MAXIMA))
+    return true;
+  Serial1.print("Medida descartada: la velocidad ");
+  if (dvelocidad > -2147483648.0 && dvelocidad < 2147483647.0) {
+    Serial1.print(int32_t(dvelocidad));
+  } else {
+    Serial1.print("(sin valor)");
+  }
+  Serial1.println(" no es creible; se mantiene la anterior.");
+  return false;
+}
+
 // Diferencia en segundos desde la referencia; un día distinto suma un día (sólo uno).
 static int32_t segundos_desde_referencia(uint8_t cdia, uint8_t chora, uint8_t cminuto,
                                          uint8_t csegundo) {
@@ -117,18 +132,16 @@ static void comparacion_con_gps() {
 
   if (Tiempo_Resta > SEGUNDOS_DESVIO_GPS_TOLERADOS ||
       Tiempo_Resta < -SEGUNDOS_DESVIO_GPS_TOLERADOS) {
-    int32_t ivelocidad;
     if (Tiempo_Diferencia_Comparativa < 1) {
       // Sin tiempo de reloj transcurrido no hay nada que dividir: vuelta a la nominal.
       Tiempo_Calculo = 0.0;
-      ivelocidad = VELOCIDAD_RELOJ_NOMINAL;
+      aplicar_velocidad(VELOCIDAD_RELOJ_NOMINAL);
     } else {
       // Escala la velocidad por tiempo de reloj / tiempo GPS transcurridos.
       Tiempo_Calculo =
           cuenta_en_ms() * double(Tiempo_Diferencia_gps) / double(Tiempo_Diferencia_Comparativa);
-      ivelocidad = velocidad_limitada(1.0 / Tiempo_Calculo);
+      if (velocidad_creible(1.0 / Tiempo_Calculo)) aplicar_velocidad(velocidad_limitada(1.0 / Tiempo_Calculo));
     }
-    aplicar_velocidad(velocidad_limitada(double(ivelocidad)));
   }
 
   Serial1.print("CALCULO CON GPS:");
@@ -189,7 +202,13 @@ static void fin_medida_sensor() {
     // Escala la velocidad por ms medidos con el tick / ms medidos por el sensor.
     double dms_sensor = double(Tiempo_SBG_Diferencia) / MICROSEGUNDOS_POR_MILISEGUNDO;
     double dms_tick = double(CONT_TIEMPO_MICRO_FINAL) * MILISEGUNDOS_POR_CUENTA;
-    ivelocidad = velocidad_limitada(1.0 / (cuenta_en_ms() * dms_sensor / dms_tick));
+    double dvelocidad = 1.0 / (cuenta_en_ms() * dms_sensor / dms_tick);
+    if (!velocidad_creible(dvelocidad)) {
+      // Las marcas saltaron durante la medida: se mide otra vez desde la próxima muestra.
+      Tiempo_Capturar_Hora_Inicial = 1;
+      return;
+    }
+    ivelocidad = velocidad_limitada(dvelocidad);
   }
   Serial1.print("CALCULO MICRO vs SBG: ");
   Serial1.print(ivelocidad);

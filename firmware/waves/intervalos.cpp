@@ -6,17 +6,17 @@
 #include "waves/analisis_olas.h"
 
 #define US_POR_MINUTO 60000000.0f
-#define HORA_MEDIANOCHE 24        // fin 00:xx visto desde las 23: aún no ha llegado
-#define HORA_MEDIANOCHE_UNA 25    // fin 01:xx visto desde las 23
 #define SEGUNDO_FIN_INTERVALO 1   // los intervalos acaban en hh:mm:01
 #define MINUTO_ULTIMO_DIA 59      // el último intervalo del día acaba a las 23:59:50
 #define SEGUNDO_ULTIMO_DIA 50
 #define HOLGURA_REVISION 5        // minutos de margen de la revisión horaria
 #define SEGUNDO_REVISION 15
+#define SALTO_ATRAS_MAXIMO_S 60u  // un reloj que vuelve más atrás cierra el intervalo en el salto
 
 uint8_t YY_ini = 0, MM_ini = 0, DD_ini = 0;
 uint8_t HHini = 0, MMini = 0, SSini = 0;
 uint8_t HHfin = 0, MMfin = 0, SSfin = 0;
+uint32_t lhora_muestra_anterior = 0;
 
 uint32_t Diferencia_Timespan(int32_t tsIniAux, int32_t tsFinAux) {
   if (tsFinAux == 0) return 0;
@@ -46,6 +46,37 @@ static void borrar_fin() {
   SSfin = 0;
 }
 
+static void borrar_inicio() {
+  HHini = 0;
+  MMini = 0;
+  SSini = 0;
+}
+
+static uint32_t segundos_del_dia(uint8_t chh, uint8_t cmm, uint8_t css) {
+  return uint32_t(chh) * 3600u + uint32_t(cmm) * 60u + css;
+}
+
+// Inicio y fin del intervalo como horas enteras, fecha incluida (segundos desde el año 0): el fin
+// es el de la fecha del inicio, o del día siguiente si su hora del día es anterior.
+static uint32_t inicio_absoluto() {
+  return dias_desde_2000(YY_ini, MM_ini, DD_ini) * SEGUNDOS_DIA + segundos_del_dia(HHini, MMini, SSini);
+}
+static uint32_t fin_absoluto() {
+  uint32_t ifin = segundos_del_dia(HHfin, MMfin, SSfin);
+  uint32_t idia = dias_desde_2000(YY_ini, MM_ini, DD_ini) + (ifin < segundos_del_dia(HHini, MMini, SSini) ? 1u : 0u);
+  return idia * SEGUNDOS_DIA + ifin;
+}
+
+// Tras el último intervalo del día (fin 23:59:50) el siguiente empieza a las 00:00:01 del día
+// siguiente, también si la muestra que lo abre aún es del día anterior.
+static void inicio_primer_intervalo_del_dia() {
+  const bool bdia_anterior = chora_utc == 23;
+  HHini = 0;
+  MMini = 0;
+  SSini = SEGUNDO_FIN_INTERVALO;
+  if (bdia_anterior) dia_siguiente(YY_ini, MM_ini, DD_ini);
+}
+
 void Determinar_Proxima_Hora_Final(uint8_t recalcular) {
   if (recalcular > 1) return;
   if (recalcular == 1) {
@@ -53,9 +84,7 @@ void Determinar_Proxima_Hora_Final(uint8_t recalcular) {
     MM_ini = cmes_utc;
     DD_ini = cdia_utc;
     if (HHfin == 23 && MMfin == MINUTO_ULTIMO_DIA && SSfin > 49) {
-      HHini = 0;
-      MMini = 0;
-      SSini = SEGUNDO_FIN_INTERVALO;
+      inicio_primer_intervalo_del_dia();
     } else {
       HHini = HHfin;
       MMini = MMfin;
@@ -71,6 +100,9 @@ void Determinar_Proxima_Hora_Final(uint8_t recalcular) {
     HHini = chora_utc;
     MMini = cminuto_utc;
     SSini = csegundo_utc;
+    // Entre las 23:59:50 y la medianoche ya no cabe intervalo: el siguiente es el del día nuevo.
+    if (segundos_del_dia(HHini, MMini, SSini) > segundos_del_dia(23, MINUTO_ULTIMO_DIA, SEGUNDO_ULTIMO_DIA))
+      inicio_primer_intervalo_del_dia();
   }
   if (HHini == 0 && MMini == 0 && SSini == 0) return;
 
@@ -149,9 +181,7 @@ void Revision_Tiempos() {
 
   bool reinicio = false;
   if (difIni < 0 || (difIni != 0 && difIni > I + HOLGURA_REVISION)) {
-    HHini = 0;
-    MMini = 0;
-    SSini = 0;
+    borrar_inicio();
     borrar_fin();
     Serial1.println("  Reinicio Hora Ini.");
     reinicio = true;
@@ -187,17 +217,6 @@ static bool fin_por_tiempo_sensor() {
   return true;
 }
 
-// Junto a medianoche un fin de 00:xx o 01:xx (del día siguiente) no debe darse por pasado a las 23.
-static void ajuste_medianoche(uint8_t chora) {
-  if (chora == 23) {
-    if (HHfin == 0) HHfin = HORA_MEDIANOCHE;
-    if (HHfin == 1) HHfin = HORA_MEDIANOCHE_UNA;
-  } else if (chora == 0) {
-    if (HHfin == HORA_MEDIANOCHE) HHfin = 0;
-    if (HHfin == HORA_MEDIANOCHE_UNA) HHfin = 1;
-  }
-}
-
 void ProcesarTernaDatos() {
   Detectar_Vectores_Base();
   int ola_completa = Vectores_Base_Fijados();
@@ -210,20 +229,23 @@ void ProcesarTernaDatos() {
     CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET = 0;
   }
 
-  // Una sola lectura del reloj: la interrupción lo avanza mientras tanto.
-  uint8_t chora = chora_utc;
-  uint8_t cminuto = cminuto_utc;
-  uint8_t csegundo = csegundo_utc;
+  // Una sola lectura del reloj, fecha incluida: la interrupción lo avanza mientras tanto.
+  const uint32_t lahora = segundos_reloj();
 
   bool fin_intervalo = false;
+  bool bsalto_atras = false;
   if (TENGO_HORA_VALIDA == 0) {
     fin_intervalo = fin_por_tiempo_sensor();
+    lhora_muestra_anterior = 0;
   } else {
     Determinar_Proxima_Hora_Final(0);
     Revision_Tiempos();
-    ajuste_medianoche(chora);
-    // Tres comparaciones por separado, no una comparación de horas del día.
-    fin_intervalo = chora >= HHfin && cminuto >= MMfin && csegundo > SSfin;
+    // Horas enteras, no hora, minuto y segundo por separado: una muestra que llega tarde (un
+    // hueco del sensor) también cierra el intervalo. Un reloj que vuelve atrás (GPS, host) lo
+    // cierra en el salto en vez de alargarlo.
+    bsalto_atras = lhora_muestra_anterior != 0 && lahora + SALTO_ATRAS_MAXIMO_S < lhora_muestra_anterior;
+    fin_intervalo = bsalto_atras || (fin_fijado() && lahora > fin_absoluto());
+    lhora_muestra_anterior = lahora;
   }
   if (!fin_intervalo) return;
 
@@ -231,5 +253,13 @@ void ProcesarTernaDatos() {
   Calcular_Parametros_Salida_Ola_Promedio();
   Comenzar_Proceso_Nuevo_Promedio_Olas();
   CTE_METODO_DIRECCION_DEFINITIVA = CTE_METODO_DIRECCION;
-  if (TENGO_HORA_VALIDA == 1) Determinar_Proxima_Hora_Final(1);
+  if (TENGO_HORA_VALIDA != 1) return;
+  Determinar_Proxima_Hora_Final(1);
+  // El reloj saltó más allá del intervalo siguiente, o atrás: los intervalos que el salto se
+  // saltó no existen (ni registro ni cuenta de intervalos sin olas); se sigue desde la hora nueva.
+  if (bsalto_atras || lahora >= fin_absoluto() || inicio_absoluto() > lahora + SALTO_ATRAS_MAXIMO_S) {
+    borrar_inicio();
+    borrar_fin();
+    Determinar_Proxima_Hora_Final(0);
+  }
 }

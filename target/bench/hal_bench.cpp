@@ -25,6 +25,8 @@ void hal_delay_cycles(uint32_t n) {
   g_cycles += n;
 }
 void hal_poll(void) {}
+uint32_t hal_irq_save(void) { return 0; }  // nada interrumpe el banco
+void hal_irq_restore(uint32_t) {}
 void* hal_heap_realloc(void* bloque, size_t tam) { return realloc(bloque, tam); }
 void hal_heap_free(void* bloque) { free(bloque); }
 

@@ -133,17 +133,16 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return s;
 }
 
-TEST(DeviceFaults, MotionUnitSilentForAnHourLeadsToTheFirmwaresOwnRestart) {
+TEST(DeviceFaults, MotionUnitSilentForAnHourCostsOneLateRecordAndNoRestart) {
   auto o = FaultRun("unit_silent", 102 * 60.0);
   o.motion_unit.silences.push_back({kFaultAt, 3600.0});
-  auto r = RunFault(o, kFaultAt, 1);
-  // Intervals end on processed samples: the missed ones are closed, without waves, once the unit
-  // speaks again, and an hour of them restarts the sensor then.
-  const double t = r.summary["resets"][0]["t"].get<double>();
-  EXPECT_GT(t, kFaultAt + 3600.0);
-  EXPECT_LT(t, kFaultAt + 3600.0 + 10 * 60.0);
+  auto r = RunFault(o, kFaultAt);
+  // The interval in progress closes with its own waves at the first sample after the silence;
+  // the intervals nothing was measured in are not reported (so they do not count toward the
+  // restart for lack of waves), and records go on from the new time.
   auto res = ResFrames(ReadFile(fs::path(o.out_dir) / "host.log"));
-  EXPECT_GE(std::count_if(res.begin(), res.end(), [](const ResFrame& f) { return f.Waves() == 0; }), 6);
+  EXPECT_EQ(std::count_if(res.begin(), res.end(), [](const ResFrame& f) { return f.Waves() == 0; }), 0);
+  EXPECT_GE(res.size(), 5u);
   ExpectWavesAtTheEnd(o);
   fs::remove_all(o.out_dir);
 }

@@ -64,19 +64,20 @@ double boot_before(const sim::Board& board, sim::Cycles t) {
 bool format_with_firmware(const std::string& image) {
   void* h = dlopen(image.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) throw std::runtime_error(std::string("cannot load firmware: ") + dlerror());
-  auto format = reinterpret_cast<void (*)()>(dlsym(h, "_Z12Formatear_SDv"));
+  auto format = reinterpret_cast<uint8_t (*)()>(dlsym(h, "_Z12Formatear_SDv"));
   if (!format) {
     dlclose(h);
     throw std::runtime_error("firmware image lacks Formatear_SD");
   }
+  bool formatted = false;
   try {
-    format();
+    formatted = format() == 1;
   } catch (...) {
     dlclose(h);
     throw;
   }
   dlclose(h);
-  return true;
+  return formatted;
 }
 
 }  // namespace

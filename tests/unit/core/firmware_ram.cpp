@@ -39,6 +39,7 @@ void ResetFirmwareRam() {
   cmostramos_hora = 1;
   choras_sin_sincronizacion_gps = 0;
   cdia_nuevo_por_guardar = 0;
+  creset_falta_de_olas = 0;
   cdebug_sensor = 0;
   cextraigo_gps = 0;
 

@@ -195,6 +195,20 @@ TEST_F(LoopTest, WaitingAnswerIsSentAndHostInputWaitsForTheNextPass) {
   EXPECT_EQ(HostFrame(), "$ZRX03,2*41\r\n");
 }
 
+TEST_F(LoopTest, NoWavesResetIsAnnouncedAndHaltsFromTheLoop) {
+  ctimeout_reset_general = 1;
+  sim::Cycles t0 = board.now();
+  EXPECT_THROW(Passes(10000), sim::McuReset);
+  EXPECT_NE(console.text.find("0,RESET GENERAL POR FALTA DE OLAS (LOOP)\r\n"), std::string::npos);
+  ASSERT_FALSE(board.resets().empty());
+  EXPECT_EQ(board.resets().back().cause, "watchdog after halt");
+  // the request at the next second mark, the reset about 4 s after the last watchdog restart
+  double at = double(board.resets().back().t - t0) / 48e6;
+  EXPECT_GT(at, 4.0);
+  EXPECT_LT(at, 5.1);
+  creset_falta_de_olas = 0;
+}
+
 TEST_F(LoopTest, RequestedResetWaitsForTheAnswerThenStopsAboutOneSecondLater) {
   const std::string answer = "$OLA,01,09,01*2A\r\n";
   QueueAnswer(answer);

@@ -118,17 +118,22 @@ TEST_F(ClockCorrection, MeasurementRunsFromTheNewestStampOfTheSample) {
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
 }
 
-TEST_F(ClockCorrection, RatesOutsideTheLimitsAreClamped) {
-  Measure(1000, 57696000, 601);  // 50 000
-  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 49500);
-  EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 49500);
+TEST_F(ClockCorrection, RatesOutsideTheLimitsAreRejectedAndMeasuredAgain) {
+  // 49 450 is within the limits and applied; 50 000 or 45 000 (3 % and more) are not an
+  // oscillator's error but a jump: neither applied nor stored, and the measurement starts again
+  Measure(1000, 58337715, 601);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 49450);
   CTE_VELOCIDAD_RELOJ = 48000;
-  Measure(1000, 64106667, 601);  // 45 000
-  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 46500);
-  // no sensor time at all: the division gives infinity, still clamped
-  Measure(1000, 0, 601);
-  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 49500);
+  escritura_variable_Velocidad_Reloj(48000);
   TakeConsole();
+  for (int32_t span : {57696000, 64106667, 0}) {  // 50 000, 45 000, infinity
+    Measure(1000, span, 601);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000) << span;
+    EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48000) << span;
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1) << span;
+    EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 1) << span;
+  }
+  EXPECT_NE(TakeConsole().find("Medida descartada: la velocidad 50000 no es creible"), std::string::npos);
 }
 
 TEST_F(ClockCorrection, NothingRunsUntilAStepIsPending) {
@@ -207,12 +212,15 @@ TEST_F(ClockCorrection, NoClockTimeElapsedFallsBackToTheNominalRate) {
   EXPECT_EQ(Tiempo_Calculo, 0.0);
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
   EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48000);
-  // GPS time going backwards gives a negative rate: clamped to the lower limit
-  Reference(5, 10, 0, 0);
-  Gps(5, 9, 0, 0);
-  Compared(5, 11, 0, 0);
-  Correccion_Reloj_porWaves();
-  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 46500);
+  // GPS time going backwards, or a day ahead, gives no credible rate: the rate stays
+  for (int gps_day : {5, 6}) {
+    Reference(5, 10, 0, 0);
+    Gps(gps_day, gps_day == 5 ? 9 : 10, 0, 0);
+    Compared(5, 11, 0, 0);
+    Correccion_Reloj_porWaves();
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000) << gps_day;
+    EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48000) << gps_day;
+  }
   TakeConsole();
 }
 

@@ -20,8 +20,8 @@ class IntervalScheduleTest : public WavesTest {
     return std::to_string(HHini) + ":" + std::to_string(MMini) + ":" + std::to_string(SSini);
   }
   // One window through the pipeline, with a flat window that never forms a wave.
-  void Tick(int h, int m, int s) {
-    Clock(7, 12, 26, h, m, s);
+  void Tick(int h, int m, int s, int day = 7) {
+    Clock(day, 12, 26, h, m, s);
     TernaDatos_pos1_3 = TernaDatos_pos2_3 = TernaDatos_pos3_3 = 0;
     ProcesarTernaDatos();
   }
@@ -101,36 +101,37 @@ TEST_F(IntervalScheduleTest, LastIntervalOfTheDayEndsAt235950AndTheNextStartsAt0
   EXPECT_EQ(End(), "23:59:50");
   Tick(23, 59, 50);
   EXPECT_EQ(cdatos_tx_zrx03, 0);
-  Tick(23, 59, 51);
+  Tick(23, 59, 51);  // closes (an empty interval at 23:59 sends nothing)
+  // the next interval is the new day's first, from 00:00:01 to 01:00:01
   EXPECT_EQ(Start(), "0:0:1");
-  // seen from hour 23, the end 01:00:01 of the next day is held back as hour 25
+  EXPECT_EQ(DD_ini, 8);
   EXPECT_EQ(End(), "1:0:1");
-  Tick(23, 59, 52);
-  EXPECT_EQ(HHfin, 25);
   Tick(23, 59, 59);
-  Tick(0, 0, 0);
-  EXPECT_EQ(End(), "1:0:1");
-  Tick(0, 59, 59);
-  EXPECT_EQ(Start(), "0:0:1");
-  Tick(1, 0, 2);
+  Tick(0, 0, 0, 8);
+  Tick(0, 59, 59, 8);
+  Tick(1, 0, 1, 8);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Tick(1, 0, 2, 8);
+  EXPECT_EQ(cdatos_tx_zrx03, 1);
   EXPECT_EQ(Start(), "1:0:1");
   EXPECT_EQ(End(), "2:0:1");
 }
 
-TEST_F(IntervalScheduleTest, AnEndAfterMidnightIsNotReachedAtHour23) {
-  // an interval started just after 23:59:50 ends at 00:10:01, not at once
+TEST_F(IntervalScheduleTest, WholeTimesEndTheIntervalAcrossMidnightAndLateSamples) {
+  // an interval started in the last seconds of the day is the new day's first
   CTE_INTERVALO_PROMEDIO = 0;
-  HHini = 0;
-  MMini = 0;
-  SSini = 1;
-  HHfin = MMfin = SSfin = 0;
   Tick(23, 59, 55);
-  EXPECT_EQ(HHfin, 24);
-  EXPECT_EQ(cdatos_tx_zrx03, 0);
-  Tick(0, 5, 0);
+  EXPECT_EQ(Start(), "0:0:1");
   EXPECT_EQ(End(), "0:10:1");
-  Tick(0, 10, 2);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  Tick(0, 5, 0, 8);
+  Tick(0, 10, 1, 8);
+  EXPECT_EQ(cdatos_tx_zrx03, 0);
+  // no sample in the end's second: the first later one closes the interval, late by the gap
+  Tick(0, 11, 30, 8);
   EXPECT_EQ(cdatos_tx_zrx03, 1);
+  EXPECT_EQ(Start(), "0:10:1");
+  EXPECT_EQ(End(), "0:20:1");
 }
 
 TEST_F(IntervalScheduleTest, WithoutValidTimeTheSensorClockMeasuresTheInterval) {

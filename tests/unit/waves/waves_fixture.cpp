@@ -74,6 +74,7 @@ void ResetWavesRam() {
   YY_ini = MM_ini = DD_ini = 0;
   HHini = MMini = SSini = 0;
   HHfin = MMfin = SSfin = 0;
+  lhora_muestra_anterior = 0;
   CONTADOR_CERO_OLAS = 0;
   ctam_trama_promedio = 0;
   resSdOk = 0;
