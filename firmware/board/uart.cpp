@@ -10,8 +10,9 @@ namespace {
 static_assert((UART_TAM_ANILLO & (UART_TAM_ANILLO - 1)) == 0, "el anillo usa máscara");
 static_assert((UART_TAM_ANILLO_SENSOR & (UART_TAM_ANILLO_SENSOR - 1)) == 0, "el anillo usa máscara");
 static_assert(UART_TAM_ANILLO_SENSOR <= 32768, "índices de 16 bits");
+static_assert((UART_TAM_ANILLO_HOST & (UART_TAM_ANILLO_HOST - 1)) == 0, "el anillo usa máscara");
 
-volatile uint8_t rx_host[UART_TAM_ANILLO], tx_host[UART_TAM_ANILLO];
+volatile uint8_t rx_host[UART_TAM_ANILLO_HOST], tx_host[UART_TAM_ANILLO];
 volatile uint8_t rx_consola[UART_TAM_ANILLO], tx_consola[UART_TAM_ANILLO];
 volatile uint8_t rx_sensor[UART_TAM_ANILLO_SENSOR], tx_sensor[UART_TAM_ANILLO];
 volatile uint8_t rx_gps[UART_TAM_ANILLO], tx_gps[UART_TAM_ANILLO];
@@ -23,7 +24,7 @@ inline uint16_t siguiente(const AnilloUart& a, uint16_t i) { return static_cast<
 
 }  // namespace
 
-Uart Serial(0, rx_host, UART_TAM_ANILLO, tx_host, UART_TAM_ANILLO);
+Uart Serial(0, rx_host, UART_TAM_ANILLO_HOST, tx_host, UART_TAM_ANILLO);
 Uart Serial1(1, rx_consola, UART_TAM_ANILLO, tx_consola, UART_TAM_ANILLO);
 Uart Serial2(2, rx_sensor, UART_TAM_ANILLO_SENSOR, tx_sensor, UART_TAM_ANILLO);
 Uart Serial3(3, rx_gps, UART_TAM_ANILLO, tx_gps, UART_TAM_ANILLO);

@@ -1,5 +1,6 @@
 // uart.h: los cuatro puertos serie con sus anillos: 64 posiciones (63 útiles), salvo la recepción
-// del sensor, que aguanta el bloqueo más largo de una pasada del bucle (ver UART_TAM_ANILLO_SENSOR).
+// del sensor, que aguanta el bloqueo más largo de una pasada del bucle (UART_TAM_ANILLO_SENSOR), y
+// la del host (UART_TAM_ANILLO_HOST).
 #ifndef BOARD_UART_H
 #define BOARD_UART_H
 
@@ -13,6 +14,9 @@
 // una) y 0,46 s a 50 muestras/s; la pasada más larga fuera del borrado y formateo de la tarjeta
 // y de la configuración del GPS cabe de sobra.
 #define UART_TAM_ANILLO_SENSOR 4096
+// Recepción de Serial: dos tramas del host de las más largas (128 bytes) mientras una pasada está
+// ocupada.
+#define UART_TAM_ANILLO_HOST 256
 
 // Anillo de bytes sobre un almacén de tamaño potencia de 2: una posición queda siempre libre para
 // distinguir lleno de vacío. Cada índice tiene un único escritor.

@@ -123,7 +123,15 @@ void cierre_registro_buffer(char* pcbuffer, uint8_t ctipo) {
   pcbuffer[ibytes_a_escribir_sd[ctipo]] = '\0';
 }
 
+void envio_trama_zrx03() {
+  for (uint16_t i = 0; i < TAM_BUFFER_ZRX03 && cbuffer_zrx03[i] != '\0'; ++i) Serial.write(uint8_t(cbuffer_zrx03[i]));
+  cdatos_tx_zrx03 = 0;
+}
+
 void comienzo_trama_zrx03(const char* pcetiqueta) {
+  // Una trama que aún espera (la respuesta a una orden, cuando el intervalo acaba en la misma
+  // pasada) sale antes de que la nueva ocupe su búfer: las dos llegan, por orden.
+  if (cdatos_tx_zrx03 == 1) envio_trama_zrx03();
   ibytes_a_escribir_sd[BUFFER_ZRX03] = 0;
   cchecksum_nmea_zrx03 = 0;
   ccalculo_checksum_nmea = 0;

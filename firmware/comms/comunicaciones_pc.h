@@ -60,7 +60,10 @@ void insertamos_variable_float_buffer_v02(char* pcbuffer, float fvalor, uint8_t 
                                           uint8_t cnumero_decimales, char ccaracter_final, uint8_t ctipo);
 // NUL tras el último carácter (sin contarlo); deja el contador dentro del búfer.
 void cierre_registro_buffer(char* pcbuffer, uint8_t ctipo);
-// Trama al host en cbuffer_zrx03: '$' y la etiqueta (p. ej. "RES,") con el checksum en marcha...
+// Envía por Serial la trama de cbuffer_zrx03 hasta su NUL y deja cdatos_tx_zrx03 a 0.
+void envio_trama_zrx03();
+// Trama al host en cbuffer_zrx03 (antes sale la que esperaba, si la hay): '$' y la etiqueta
+// (p. ej. "RES,") con el checksum en marcha...
 void comienzo_trama_zrx03(const char* pcetiqueta);
 // ...y '*', las dos cifras hexadecimales del checksum, CR LF y el NUL.
 void cierre_trama_zrx03();

@@ -75,36 +75,42 @@ static void recibir_rafaga_sensor() {
 }
 
 // Trama del host: se recoge sin esperar, con lo que haya en el anillo en cada pasada, así que un
-// host que no calla no para el bucle. Acaba en su LF o tras 100 ms de silencio; se guardan los
-// 128 primeros bytes. Lo que llegue detrás del LF espera en el anillo a la trama siguiente.
+// host que no calla no para el bucle. Empieza en su '$' (lo de antes, NUL, espacios o restos, se
+// salta) y acaba en el LF que sigue a su checksum, en el primer byte que no es CR ni LF tras él (ese
+// byte, el de otra trama, se queda en el anillo), con 128 bytes o tras 100 ms de silencio. En
+// modo transparente todo byte cuenta: la ráfaga va entera al sensor y acaba en LF o en silencio.
 static void recibir_trama_host() {
-  uint8_t cfin_de_linea = 0;
-  while (cfin_de_linea == 0 && Serial.available() > 0) {
+  const bool btransparente = CTE_MODO_TRANSPARENTE == 1;
+  uint8_t cfin = 0;  // 1 = la trama está completa
+  while (cfin == 0 && Serial.available() > 0) {
     sodaq_wdt_reset();
+    const int dato = Serial.peek();
     if (crecibiendo_trama_zrx03 == 0) {
+      Serial.read();
+      if (dato != '$' && !btransparente) continue;
       ccantidad_bytes_rx_zrx03 = 0;
+      cfin_checksum_zrx03 = 0;
       crecibiendo_trama_zrx03 = 1;
+    } else if (!btransparente && cfin_checksum_zrx03 != 0 && ccantidad_bytes_rx_zrx03 >= cfin_checksum_zrx03 &&
+               dato != '\r' && dato != '\n') {
+      cfin = 1;  // la trama acabó con su checksum: lo que sigue es de la próxima
+      break;
+    } else {
+      Serial.read();
     }
-    int dato = Serial.read();
     if (ccantidad_bytes_rx_zrx03 < TAM_TRAMA_RX_ZRX03) {
       ctrama_rx_zrx03[ccantidad_bytes_rx_zrx03] = char(dato);
       ccantidad_bytes_rx_zrx03++;
     }
     ctimeout_rx_zrx03 = SILENCIO_TRAMA_HOST_MS;
-    if (dato == '\n') cfin_de_linea = 1;
+    if (dato == '\n' || ccantidad_bytes_rx_zrx03 >= TAM_TRAMA_RX_ZRX03) cfin = 1;
+    if (!btransparente && dato == '*' && cfin_checksum_zrx03 == 0)
+      cfin_checksum_zrx03 = uint8_t(ccantidad_bytes_rx_zrx03 + 2);
   }
   if (crecibiendo_trama_zrx03 == 0) return;
-  if (cfin_de_linea == 0 && ctimeout_rx_zrx03 != 0) return;
+  if (cfin == 0 && ctimeout_rx_zrx03 != 0) return;
   crecibiendo_trama_zrx03 = 0;
   procesamos_trama_zrx03();
-}
-
-// Envía la trama pendiente hasta su NUL, sin salirse del búfer si faltara.
-static void enviar_trama_host() {
-  for (uint16_t i = 0; i < TAM_BUFFER_ZRX03 && cbuffer_zrx03[i] != '\0'; ++i) {
-    Serial.write(uint8_t(cbuffer_zrx03[i]));
-  }
-  cdatos_tx_zrx03 = 0;
 }
 
 // Toda parada deliberada cierra antes los ficheros de la tarjeta (los guarda con su tamaño): así
@@ -136,7 +142,7 @@ void loop(void) {
 
   // Con una trama pendiente no se lee del host: los bytes esperan en el anillo.
   if (cdatos_tx_zrx03 == 1) {
-    enviar_trama_host();
+    envio_trama_zrx03();
   } else if (crecibiendo_trama_zrx03 == 1 || Serial.available() > 0) {
     recibir_trama_host();
   }

@@ -23,8 +23,11 @@
 #define UBX_ID_ACK_NAK 0x00
 #define ARRANQUE_RECEPTOR_100MS 10  // 0,9 a 1 s
 
-// Sentencias NMEA (clase 0xF0) y su salida: sólo RMC queda encendida de las que se tocan; GGA y
-// GSA siguen con la salida por defecto del receptor.
+// Sentencias NMEA (clase 0xF0) y su salida: RMC, GGA y GSA encendidas, las demás apagadas. GGA y
+// GSA se encienden también: un receptor que las tenga apagadas en su configuración guardada no
+// daría nunca satélites ni diluciones, y la hora no se aceptaría.
+#define NMEA_GGA 0xF000u
+#define NMEA_GSA 0xF002u
 #define NMEA_GSV 0xF003u
 #define NMEA_GLL 0xF001u
 #define NMEA_RMC 0xF004u
@@ -177,13 +180,15 @@ uint8_t encendido_gps_terminado() {
 }
 
 void rutina_configuracion_gps() {
+  static const uint16_t ktramas[] = {NMEA_GSV, NMEA_GLL, NMEA_RMC, NMEA_VTG, NMEA_ZDA, NMEA_GGA, NMEA_GSA};
+  static const uint8_t ksalida[] = {0, 0, 1, 0, 0, 1, 1};
   Serial3.flush();
-
-  envio_comando_a_gps(NMEA_GSV, 0);
-  envio_comando_a_gps(NMEA_GLL, 0);
-  envio_comando_a_gps(NMEA_RMC, 1);
-  envio_comando_a_gps(NMEA_VTG, 0);
-  envio_comando_a_gps(NMEA_ZDA, 0);
+  for (uint8_t i = 0; i < sizeof ktramas / sizeof ktramas[0]; ++i) {
+    envio_comando_a_gps(ktramas[i], ksalida[i]);
+    // Ni un byte en los 20 intentos (4 s) de una orden: no hay receptor que escuche las demás, y
+    // el bucle no se queda otros 24 s parado para nada.
+    if (ibytes_oidos_configuracion == 0) break;
+  }
   creceptor_gps_mudo = ibytes_oidos_configuracion == 0 ? 1 : 0;
 }
 

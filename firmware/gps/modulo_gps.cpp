@@ -87,14 +87,24 @@ static TipoSentencia tipo_sentencia(uint32_t iinicio) {
   return SENTENCIA_OTRA;
 }
 
+// Siguiente '$' desde i; la cuenta de bytes si no hay.
+static uint32_t siguiente_dolar(uint32_t i) {
+  while (i < ibytes_recibidos_trama_gps && ctrama_rx_gps[i] != '$') ++i;
+  return i;
+}
+
+// Cada sentencia empieza en su '$', esté o no al principio de una línea (un receptor con salida
+// binaria pega bytes UBX delante), y acaba en su LF o antes del '$' de la siguiente; su checksum
+// la acota.
 static void procesar_sentencias() {
   cgps_con_datos_validos = 0;
-  iposicion_inicio_trama_gps = 0;
+  iposicion_inicio_trama_gps = siguiente_dolar(0);
   while (iposicion_inicio_trama_gps < ibytes_recibidos_trama_gps) {
-    iposicion_fin_trama_gps =
-        ibusqueda_dato_gps(ctrama_rx_gps, FIN_DE_LINEA, 1, iposicion_inicio_trama_gps);
     uint32_t iinicio = iposicion_inicio_trama_gps;
-    uint32_t ifin = iposicion_fin_trama_gps;
+    uint32_t ifin = ibusqueda_dato_gps(ctrama_rx_gps, FIN_DE_LINEA, 1, iinicio);
+    const uint32_t iotra = siguiente_dolar(iinicio + 1);
+    if (iotra < ifin) ifin = iotra - 1;
+    iposicion_fin_trama_gps = ifin;
     if (cextraigo_gps == 1) {
       linea();
       Serial1.print("Procesando: ");
@@ -116,7 +126,7 @@ static void procesar_sentencias() {
         extraccion_rmc(ctrama_rx_gps, iinicio, ifin);
       }
     }
-    iposicion_inicio_trama_gps = ifin + 1;
+    iposicion_inicio_trama_gps = siguiente_dolar(ifin + 1);
   }
 }
 
@@ -131,7 +141,7 @@ void paso_gps() {
 
   if (cgps_configurado == GPS_SIN_CONFIGURAR) {
     // Un receptor que no dijo nada en la última configuración no se vuelve a configurar hasta la
-    // próxima petición de hora: sin receptor cada configuración para el bucle unos 20 s.
+    // próxima petición de hora: sin receptor cada configuración para el bucle unos 4 s.
     if (creceptor_gps_mudo == 1) {
       cestado_gps = 1;
       return;

@@ -12,6 +12,7 @@
 char ctrama_rx_zrx03[TAM_TRAMA_RX_ZRX03];
 uint8_t ccantidad_bytes_rx_zrx03 = 0;
 uint8_t crecibiendo_trama_zrx03 = 0;
+uint8_t cfin_checksum_zrx03 = 0;
 const char m_trama_zrx03[7] = "$ZRX03";
 uint8_t creset = 0;
 uint8_t CTE_USO_APP_ZRX03 = 0;

@@ -23,6 +23,7 @@
 extern char ctrama_rx_zrx03[TAM_TRAMA_RX_ZRX03];  // ráfaga recibida del host
 extern uint8_t ccantidad_bytes_rx_zrx03;          // bytes válidos en ctrama_rx_zrx03; 0..128
 extern uint8_t crecibiendo_trama_zrx03;           // 1 = hay una trama a medio recibir; 0/1
+extern uint8_t cfin_checksum_zrx03;               // bytes de la trama al acabar su checksum; 0 = sin '*' aún
 extern const char m_trama_zrx03[7];               // etiqueta de las órdenes, "$ZRX03"
 extern uint8_t creset;                            // 1 = el host pidió reiniciar tras la respuesta; 0/1; sólo en RAM
 extern uint8_t CTE_USO_APP_ZRX03;                 // 1 = modo aplicación: líneas "#PTO," y "#OLA," al host; sólo en RAM

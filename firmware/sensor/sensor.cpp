@@ -108,27 +108,35 @@ static bool trama_correcta(const uint8_t* ptrama, uint32_t ibytes_trama) {
   return icrc == iguardado && icrc != 0;
 }
 
-// Unidades sbgECom recientes alargan registros conocidos (EKF_EULER con 40 bytes de carga): si la
-// longitud que declara la trama es mayor que la de la tabla y su CRC cuadra con ella, la trama
-// vale. Devuelve la posición de su byte de fin respecto al sincronismo, o 0 si no vale.
-static uint32_t longitud_declarada_correcta(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
+// Otras formas conocidas de los registros, por la longitud de carga que declara la cabecera: el
+// EKF_EULER de 40 bytes de las unidades 5.x y el SHIP_MOTION más corto de las antiguas (desde la
+// carga que aún lleva la elevación, 20 bytes). Devuelve la posición del byte de fin respecto al
+// sincronismo, o 0 si la cabecera no declara una de ellas (o no está entera en la ráfaga).
+#define CARGA_EULER_LARGA 40u
+#define CARGA_SHIP_MINIMA 20u
+static uint32_t longitud_declarada(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
   if (iinicio + 5 > iultimo) return 0;
-  uint32_t icarga = uint32_t(ctrama_sensor_rx[iinicio + 4]) | (uint32_t(ctrama_sensor_rx[iinicio + 5]) << 8);
-  if (icarga <= ilongitud_tabla - BYTES_FUERA_CARGA) return 0;
-  uint32_t ilongitud = icarga + BYTES_FUERA_CARGA;
-  if (ilongitud + 1 > MAXIMO_BYTES_TRAMA || iinicio + ilongitud > iultimo) return 0;
+  const uint8_t cid = ctrama_sensor_rx[iinicio + 2];
+  const uint32_t icarga = uint32_t(ctrama_sensor_rx[iinicio + 4]) | (uint32_t(ctrama_sensor_rx[iinicio + 5]) << 8);
+  const uint32_t icarga_tabla = ilongitud_tabla - BYTES_FUERA_CARGA;
+  const bool bconocida = (cid == ID_SBG_EKF_EULER && icarga == CARGA_EULER_LARGA) ||
+                         (cid == ID_SBG_SHIP_MOTION && icarga >= CARGA_SHIP_MINIMA && icarga < icarga_tabla);
+  return bconocida ? icarga + BYTES_FUERA_CARGA : 0;
+}
+
+// La trama con la longitud que declara, si es de una forma conocida y su CRC cuadra con ella.
+static uint32_t longitud_declarada_correcta(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
+  uint32_t ilongitud = longitud_declarada(iinicio, ilongitud_tabla, iultimo);
+  if (ilongitud == 0 || iinicio + ilongitud > iultimo) return 0;
   // Se comprueba en la propia ráfaga: una longitud falsa no toca nada.
   return trama_correcta(&ctrama_sensor_rx[iinicio], ilongitud + 1) ? ilongitud : 0;
 }
 
-// Bytes que ocupa la trama que empieza en iinicio: los de la tabla, o los que declara su cabecera
-// si es más larga (EKF_EULER de 40 bytes) y cabe en cprocesada.
+// Bytes que ocupa la trama que empieza en iinicio: los que declara su cabecera si es de una forma
+// conocida, si no los de la tabla.
 static uint32_t bytes_necesarios(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
-  uint32_t ibytes = ilongitud_tabla + 1;
-  if (iinicio + 5 > iultimo) return ibytes;
-  uint32_t icarga = uint32_t(ctrama_sensor_rx[iinicio + 4]) | (uint32_t(ctrama_sensor_rx[iinicio + 5]) << 8);
-  uint32_t ideclarados = icarga + BYTES_FUERA_CARGA + 1;
-  return (ideclarados > ibytes && ideclarados <= MAXIMO_BYTES_TRAMA) ? ideclarados : ibytes;
+  uint32_t ilongitud = longitud_declarada(iinicio, ilongitud_tabla, iultimo);
+  return (ilongitud != 0 ? ilongitud : ilongitud_tabla) + 1;
 }
 
 // Una ráfaga que llenó el búfer no acabó en silencio: la trama cortada por su final sigue llegando.

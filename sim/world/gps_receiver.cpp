@@ -145,9 +145,10 @@ GpsReceiver::GpsReceiver(Board& board, const GpsReceiverConfig& config)
 }
 
 void GpsReceiver::reset_config() {
-  // The u-blox default: the six standard sentences every epoch, ZDA off.
+  // The u-blox default: the six standard sentences every epoch, ZDA off (or the saved one).
   rates_.assign(16, 0);
   for (uint8_t id : {kGga, kGll, kGsa, kGsv, kRmc, kVtg}) rates_[id] = 1;
+  if (config_.gga_gsa_saved_off) rates_[kGga] = rates_[kGsa] = 0;
 }
 
 uint8_t GpsReceiver::rate(uint8_t nmea_id) const {
@@ -458,6 +459,7 @@ GpsReceiver::Epochs GpsReceiver::read_log(const std::string& path) {
   Epochs epochs;
   std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<std::vector<uint8_t>> epoch;
+  std::vector<std::vector<uint8_t>> glued;  // UBX frames a sentence follows without a line end
   bool any_nmea = false;
   size_t i = 0;
   while (i < data.size()) {
@@ -468,6 +470,10 @@ GpsReceiver::Epochs GpsReceiver::read_log(const std::string& path) {
       n = std::min(n, data.size() - i);
       item.assign(data.begin() + i, data.begin() + i + n);
       i += n;
+      if (i < data.size() && data[i] == '$') {
+        glued.push_back(std::move(item));  // it goes with what it is glued to
+        continue;
+      }
     } else {
       size_t e = i;
       while (e < data.size() && data[e] != '\n') ++e;
@@ -489,8 +495,11 @@ GpsReceiver::Epochs GpsReceiver::read_log(const std::string& path) {
       epochs.push_back(std::move(epoch));
       epoch.clear();
     }
+    for (auto& g : glued) epoch.push_back(std::move(g));
+    glued.clear();
     epoch.push_back(std::move(item));
   }
+  for (auto& g : glued) epoch.push_back(std::move(g));
   if (!epoch.empty()) epochs.push_back(std::move(epoch));
   if (!any_nmea) throw std::runtime_error("no NMEA sentence in GPS log '" + path + "'");
   return epochs;

@@ -3,7 +3,9 @@
 // NMEA output (RMC, VTG, GGA, GSA, GSV, GLL) for a fixed position; before the fix, the same
 // sentences with status 'V' and empty fields. It answers UBX CFG-MSG with ACK-ACK (and switches
 // that sentence on or off), and any UBX frame with a bad checksum with ACK-NAK. Switching it off
-// forgets that configuration. It can instead replay a recorded log, one epoch per second.
+// forgets that configuration (back to its saved one: the default, or with GGA and GSA off). It can
+// instead replay a recorded log, one epoch per second; bytes glued without a line end in front of
+// an RMC (binary UBX output) go with that RMC's epoch.
 //
 // It also records, for the run's summary, every fix the firmware accepts: a probe the run supplies
 // reads the firmware's clock at the end of each epoch, and the firmware's request for a time going
@@ -39,6 +41,8 @@ struct GpsReceiverConfig {
   double alt_m = 12.0;
   double boot_s = 0.5;        // from power-on until it listens and its first epoch can start
   double latency_s = 0.1;     // from the whole UTC second of an epoch to its first byte
+  // Its saved configuration has GGA and GSA off: they come only once a CFG-MSG switches them on.
+  bool gga_gsa_saved_off = false;
   std::string replay_path;    // non-empty: replay this recorded log instead
 
   // Fault: from true time at_s on, the time it sends is off by by_s (a day, a week rollover...).

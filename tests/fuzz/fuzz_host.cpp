@@ -3,8 +3,10 @@
 // (write permission, close files, erase and format).
 //
 // Input: a settings byte (bits 0-1: 0 = empty slot, 1 = card mounted, 2-3 = mounted with the day's
-// files open; bit 2: console running), then frames separated by FE FF. After each frame the
-// main loop's share runs: the answer counts as sent and the card cycle takes one step.
+// files open; bit 2: console running; bit 3: through the port), then pieces separated by FE FF.
+// Without bit 3 each piece is a received frame: after it the main loop's share runs (the answer
+// counts as sent, the card cycle takes one step). With bit 3 each piece arrives on the host port
+// and the main loop runs until it has been read, split into frames and answered.
 //
 // The card is formatted once per process by the firmware's own formatter; every block an input
 // writes (and, after an erase, every block the format left) is put back afterwards.
@@ -119,6 +121,17 @@ void Prepare(olas::fuzz::Session& session, uint8_t flags) {
 void Run(olas::fuzz::Session& session, const uint8_t* data, size_t size) {
   if (size < 1) return;
   Prepare(session, data[0]);
+  if ((data[0] & 0x08) != 0) {
+    sim::Board& board = session.board();
+    for (const std::string& bytes : olas::fuzz::Split(data + 1, size - 1, kMaxFrames)) {
+      board.device_send(0, bytes);
+      // its bytes on the wire at 38400 baud, then the 100 ms rule and the answer
+      const sim::Cycles end = board.now() + board.cycles_for(0.2 + double(bytes.size()) * 0.00026);
+      while (board.now() < end) loop();
+    }
+    cerrar_ficheros_sd();
+    return;
+  }
   for (const std::string& frame : olas::fuzz::Split(data + 1, size - 1, kMaxFrames)) {
     // As the main loop receives a burst: the first 128 bytes are kept.
     const size_t n = frame.size() < TAM_TRAMA_RX_ZRX03 ? frame.size() : TAM_TRAMA_RX_ZRX03;

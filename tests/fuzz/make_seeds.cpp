@@ -217,6 +217,20 @@ void HostSeeds(const fs::path& dir) {
   Write(dir, "modes_12_14_15", input(0x02, {"12,1", "14,1", "1,21", "14,0", "15,1", "1,18"}));
   Write(dir, "baud_13", input(0x00, {"13,2", "1,19", "13,0"}));
   Write(dir, "garbage_and_bad_checksum", input(0x01, {"$ZRX03,1,8*00\r\n", "$GPRMC,1*00", "1,99"}));
+  // through the host port and the main loop's reception (flag 0x08): frames back to back,
+  // padding, frames without a line end, a frame cut short
+  const std::string q5 = zrx03::make_frame("1,5"), q8 = zrx03::make_frame("1,8");
+  auto port_input = [](uint8_t flags, const std::vector<std::string>& pieces) {
+    Bytes in = {flags};
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      if (i != 0) Append(in, "\xFE\xFF");
+      Append(in, pieces[i]);
+    }
+    return in;
+  };
+  Write(dir, "port_two_frames_one_burst", port_input(0x08, {q5 + "\r\n" + q8 + "\r\n"}));
+  Write(dir, "port_padding_and_glued", port_input(0x0A, {std::string("\0 \0", 3) + q5 + std::string("\0", 1) + q8 + q5,
+                                                         "$ZRX03,1,", "xx" + q8 + "\r\n"}));
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ struct AfterSample {
 class SeaSensor : public ::testing::Test {
  protected:
   // The unit starts after the firmware's start-up, whose GPS configuration holds the loop for
-  // about 21 s when no receiver answers (sensor bytes are lost meanwhile, by design).
+  // about 4 s when no receiver answers (sensor bytes are lost meanwhile, by design).
   static constexpr double kUnitStart = 30.0;
   static constexpr size_t kBurst = 41 + 81 + 55;
 

@@ -11,7 +11,7 @@ namespace olas {
 
 namespace {
 
-const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop, jump";
+const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop, saved, jump";
 
 double number(const std::string& key, const std::string& value, double lo, double hi) {
   char* end = nullptr;
@@ -105,6 +105,13 @@ sim::GpsReceiverConfig parse_gps(const std::string& text, sim::GpsReceiverConfig
       c.hdop = number("hdop", value, 0.5, 99.99);
     } else if (key == "vdop") {
       c.vdop = number("vdop", value, 0.5, 99.99);
+    } else if (key == "saved") {
+      if (value == "gga-gsa-off")
+        c.gga_gsa_saved_off = true;
+      else if (value == "default")
+        c.gga_gsa_saved_off = false;
+      else
+        throw OptionError("saved must be default or gga-gsa-off: '" + value + "'");
     } else if (key == "jump") {
       c.time_jumps.push_back(jump(value));
     } else {
@@ -201,7 +208,8 @@ nlohmann::json gps_summary(GpsSetup& gps) {
     j["receiver"] = {
         {"ttff_s", c.ttff_s},   {"talker", c.talker}, {"fix", c.never_fix ? "never" : "normal"},
         {"sats", c.satellites}, {"lat", c.lat_deg},   {"lon", c.lon_deg},
-        {"pdop", c.pdop},       {"hdop", c.hdop},     {"vdop", c.vdop}};
+        {"pdop", c.pdop},       {"hdop", c.hdop},     {"vdop", c.vdop},
+        {"saved", c.gga_gsa_saved_off ? "gga-gsa-off" : "default"}};
     for (const auto& jmp : c.time_jumps)
       j["receiver"]["jumps"].push_back({{"at_s", jmp.at_s}, {"by_s", jmp.by_s}});
   }

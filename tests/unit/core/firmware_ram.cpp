@@ -83,6 +83,7 @@ void ResetFirmwareRam() {
   std::memset(ctrama_rx_zrx03, 0, sizeof(ctrama_rx_zrx03));
   ccantidad_bytes_rx_zrx03 = 0;
   crecibiendo_trama_zrx03 = 0;
+  cfin_checksum_zrx03 = 0;
   creset = 0;
   ctarjeta_sd_inicializada = 0;
   ccreacion_nuevo_directorio = 0;

@@ -74,11 +74,11 @@ TEST_F(GpsStep, FirstRequestedPassPowersAndConfiguresTheReceiver) {
   }
   EXPECT_EQ(cgps_configurado, GPS_CONFIGURADO);
   EXPECT_EQ(creceptor_gps_mudo, 0);
-  ASSERT_EQ(gps.commands.size(), 5u);
-  // GSV, GLL, RMC, VTG, ZDA: one each, all acknowledged
-  const uint8_t ids[] = {0x03, 0x01, 0x04, 0x05, 0x08};
-  const uint8_t rates[] = {0, 0, 1, 0, 0};
-  for (int i = 0; i < 5; ++i) {
+  ASSERT_EQ(gps.commands.size(), 7u);
+  // GSV, GLL, RMC, VTG, ZDA, then GGA and GSA switched on: one each, all acknowledged
+  const uint8_t ids[] = {0x03, 0x01, 0x04, 0x05, 0x08, 0x00, 0x02};
+  const uint8_t rates[] = {0, 0, 1, 0, 0, 1, 1};
+  for (int i = 0; i < 7; ++i) {
     EXPECT_EQ(gps.commands[i][7], ids[i]);
     EXPECT_EQ(gps.commands[i][8], rates[i]);
   }
@@ -86,8 +86,8 @@ TEST_F(GpsStep, FirstRequestedPassPowersAndConfiguresTheReceiver) {
   EXPECT_GT(board.seconds(gps.command_times[0] - t0), 0.9);
   EXPECT_LT(board.seconds(gps.command_times[0] - t0), 1.1);
   EXPECT_EQ(TakeConsole(),
-            "\r\nConfigurando tramas GPS\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\n"
-            "Tramas necesarias configuradas\r\n");
+            "\r\nConfigurando tramas GPS\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\nRx ACK\r\n"
+            "Rx ACK\r\nTramas necesarias configuradas\r\n");
   // the pass after: no byte waiting, nothing happens
   paso_gps();
   EXPECT_EQ(cgps_configurado, 1);

@@ -20,6 +20,7 @@ void ResetHostRam() {
   std::memset(ctrama_rx_zrx03, 0, sizeof ctrama_rx_zrx03);
   ccantidad_bytes_rx_zrx03 = 0;
   crecibiendo_trama_zrx03 = 0;
+  cfin_checksum_zrx03 = 0;
   creset = 0;
   CTE_USO_APP_ZRX03 = 0;
   CTE_MODO_TRANSPARENTE = 0;

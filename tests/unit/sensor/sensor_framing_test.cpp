@@ -1,6 +1,7 @@
 // Burst scanning, frame checks and transparent mode of the motion-sensor link.
 #include <algorithm>
 #include <cstring>
+#include <cmath>
 #include <string>
 
 #include "sensor/sensor.h"
@@ -172,7 +173,12 @@ TEST_F(SensorFramingTest, TransparentModeForwardsTheBurstUnchanged) {
   EXPECT_EQ(HostText(), "");
 }
 
-TEST_F(SensorFramingTest, AcceptsEulerWithTheLongerPayloadOfNewerUnits) {
+int FirmwareCmOf(float heave_m) {
+  float cm = heave_m * 100.0f;
+  return int(cm > 0 ? std::ceil(cm) : std::floor(cm));
+}
+
+TEST_F(SensorFramingTest, AcceptsTheOtherKnownFormsOfTheLogsOnly) {
   const Bytes long_euler = SbgFrame(6, EulerPayload(21, -0.5f, true));
   ASSERT_EQ(long_euler.size(), 49u);
   ScanBurst(Concat({long_euler, NavFrame(21, 0.25f, 0.5f), ShipFrame(21, -0.25f)}));
@@ -180,19 +186,30 @@ TEST_F(SensorFramingTest, AcceptsEulerWithTheLongerPayloadOfNewerUnits) {
   EXPECT_EQ(TernaDatos_pos1_2, 331);
   EXPECT_EQ(TernaDatos_pos1_3, -25);
 
-  // the longest frame an 8-bit count can carry (255 bytes) is accepted, one byte more is not
+  // the shorter SHIP_MOTION of older units, down to the payload that still holds the heave, in
+  // any place of the burst; shorter still, or any other length than the known ones, is dropped
+  for (int place = 0; place < 3; ++place) {
+    accepted.clear();
+    Bytes short_ship = ShipPayload(uint32_t(22 + place), 0.25f + 0.01f * float(place));
+    short_ship.resize(20);
+    Bytes logs[3] = {EulerFrame(uint32_t(22 + place), 0.1f), NavFrame(uint32_t(22 + place), 0.1f, 0.1f),
+                     SbgFrame(9, short_ship)};
+    std::swap(logs[2], logs[place]);
+    ScanBurst(Concat({logs[0], logs[1], logs[2]}));
+    EXPECT_EQ(accepted.size(), 3u) << place;
+    EXPECT_EQ(TernaDatos1, FirmwareCmOf(0.25f + 0.01f * float(place))) << place;
+  }
   accepted.clear();
-  ScanBurst(SbgFrame(6, EulerPayload(22, 0.0f), 0));  // reference: table length
-  Bytes p246 = EulerPayload(23, 0.1f);
+  Bytes too_short = ShipPayload(25, 0.30f);
+  too_short.resize(19);
+  Bytes p246 = EulerPayload(26, 0.1f);
   p246.resize(246, 0x11);
-  Bytes p247 = p246;
-  p247.push_back(0x11);
-  ScanBurst(SbgFrame(6, p246));
-  ScanBurst(SbgFrame(6, p247));
-  EXPECT_EQ(accepted, (Calls{{6, 41}, {6, 255}}));
+  Bytes long_nav = NavPayload(27, 0.1f, 0.1f);
+  long_nav.resize(80, 0);
+  ScanBurst(Concat({SbgFrame(9, too_short), SbgFrame(6, p246), SbgFrame(8, long_nav)}));
+  EXPECT_TRUE(accepted.empty());
 
   // a long frame that runs past the burst is dropped
-  accepted.clear();
   ScanBurst(Bytes(long_euler.begin(), long_euler.end() - 1));
   EXPECT_TRUE(accepted.empty());
 }
