@@ -1,10 +1,14 @@
-// eeprom.h: almacén de 1024 bytes guardado como un registro de 1025 (datos + válido) en el área flash.
+// eeprom.h: almacén de 1024 bytes guardado como un registro de 1025 (datos + válido) en el área flash,
+// con una copia de sus primeros bytes para que un corte durante la grabación no los pierda.
 #ifndef BOARD_EEPROM_H
 #define BOARD_EEPROM_H
 
 #include <stdint.h>
 
 #define EEPROM_EMULATION_SIZE 1024
+// Bytes del principio (ajustes y contadores) que sobreviven a un corte en mitad de una grabación:
+// llevan su CRC en los dos bytes siguientes (32 y 33, que nadie más usa).
+#define EEPROM_BYTES_PROTEGIDOS 32
 
 class EEPROMClass {
  public:

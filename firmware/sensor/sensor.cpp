@@ -4,12 +4,12 @@
 
 #include <string.h>
 
+#include "board/crc16.h"
 #include "board/placa.h"
 #include "waves/waves.h"
 
 #define SINCRONISMO_1 0xFFu
 #define SINCRONISMO_2 0x5Au
-#define POLINOMIO_CRC 0x8408u      // 0x1021 reflejado
 #define BYTES_FUERA_CARGA 8u       // sincronismos, id, clase, longitud (2) y CRC (2); luego el fin
 #define MAXIMO_BYTES_TRAMA 255u    // la longitud se pasa en 8 bits
 
@@ -45,30 +45,9 @@ static uint32_t longitud_trama_sensor(uint8_t cid) {
   }
 }
 
-// Tabla del CRC (polinomio reflejado 0x8408), calculada al compilar: un acceso por byte en vez
-// de ocho desplazamientos, mismo resultado. El escaneo de una ráfaga entera cabe así de sobra
-// en el tiempo que dura el anillo de la UART.
-struct TablaCrc {
-  uint16_t v[256];
-  constexpr TablaCrc() : v() {
-    for (uint16_t n = 0; n < 256; ++n) {
-      uint16_t crc = n;
-      for (uint8_t bit = 0; bit < 8; ++bit) {
-        crc = (crc & 1u) != 0 ? uint16_t((crc >> 1) ^ POLINOMIO_CRC) : uint16_t(crc >> 1);
-      }
-      v[n] = crc;
-    }
-  }
-};
-static constexpr TablaCrc ktabla_crc;
-
 uint16_t calcCRC(const uint8_t* pBuffer, uint16_t bufferSize, uint16_t iposicion_inicio) {
-  uint16_t crc = 0;
-  if (pBuffer == nullptr) return crc;
-  for (uint32_t i = iposicion_inicio; i < bufferSize; ++i) {
-    crc = uint16_t((crc >> 8) ^ ktabla_crc.v[(crc ^ pBuffer[i]) & 0xFFu]);
-  }
-  return crc;
+  if (pBuffer == nullptr || iposicion_inicio >= bufferSize) return 0;
+  return crc16_kermit(pBuffer + iposicion_inicio, uint32_t(bufferSize) - iposicion_inicio);
 }
 
 uint32_t ibusqueda_dato_frame(const uint8_t* pctrama, uint8_t cdato, uint8_t cveces_a_encontrar,

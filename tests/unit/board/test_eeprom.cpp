@@ -1,6 +1,8 @@
 // EEPROMClass: the 1024-byte store kept as one record in the simulated flash area.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "board/eeprom.h"
 #include "support/board_fixture.h"
 
@@ -72,18 +74,33 @@ TEST_F(EepromTest, LoadsOnceOnFirstAccessOfAnyKind) {
   EXPECT_EQ(board.flash()[10], 0x43);
 }
 
-TEST_F(EepromTest, CommitCutByPowerLossLeavesTheStoreInvalidNotHalfValid) {
+TEST_F(EepromTest, CommitCutBeforeTheMarkKeepsTheSettingsBytesAndNeverHalfOfThem) {
   EEPROMClass first;
   first.write(0, 1);
+  first.write(40, 1);
   first.commit();
-  board.fail_flash_after(int64_t(board.flash_writes()) + 1);  // the data reach flash, the flag not
+  board.fail_flash_after(int64_t(board.flash_writes()) + 2);  // the copy and the data, not the mark
   EEPROMClass second;
   second.write(0, 2);
+  second.write(40, 2);
   second.commit();
+  ASSERT_NE(board.flash()[kValidFlag], 1);
 
-  EEPROMClass after;
-  EXPECT_FALSE(after.isValid());
-  EXPECT_EQ(after.read(0), 0xFF);
+  EEPROMClass after;  // the checked copy of the first 32 bytes stands in for the record
+  EXPECT_TRUE(after.isValid());
+  EXPECT_EQ(after.read(0), 2);
+  EXPECT_EQ(after.read(40), 0xFF) << "only the settings bytes have a copy";
+
+  // a copy whose bytes do not match their check, over erased data rows: not valid
+  board.flash()[1088 + 5] ^= 0x01;
+  std::fill(board.flash().begin(), board.flash().begin() + 1024, uint8_t(0xFF));
+  EEPROMClass broken;
+  EXPECT_FALSE(broken.isValid());
+  EXPECT_EQ(broken.read(0), 0xFF);
+  // nor are data rows that were zeroed (a zero check over zero bytes)
+  std::fill(board.flash().begin(), board.flash().end(), uint8_t(0x00));
+  EEPROMClass zeroed;
+  EXPECT_FALSE(zeroed.isValid());
 }
 
 }  // namespace
