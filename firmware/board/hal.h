@@ -88,7 +88,18 @@ void hal_nvm_reg_write(uint8_t reg, uint32_t value);
 uint32_t hal_nvm_mem_read(uint32_t address);              // palabra de 32 bits
 void hal_nvm_mem_write(uint32_t address, uint32_t word);  // al buffer de página
 
-// ---- Tarjeta SD por SPI (bloques de 512 bytes) ---------------------------------------------
+// ---- SPI de la tarjeta SD (modo 0, MSB primero) --------------------------------------------
+// El protocolo de la tarjeta (órdenes, respuestas, testigos, esperas) es firmware (board/); aquí
+// sólo el bus. Arranca el SPI con el reloj más alto que no pase de hz; cs_pin es la patilla de
+// selección (número de placa), que queda en alto: tarjeta sin seleccionar.
+void hal_spi_begin(uint8_t cs_pin, uint32_t hz);
+void hal_spi_clock(uint32_t hz);        // cambia el reloj (400 kHz al arrancar la tarjeta, luego 12 MHz)
+void hal_spi_select(uint8_t activa);    // 1 = selección en bajo (tarjeta seleccionada)
+uint8_t hal_spi_transfer(uint8_t byte);  // un byte en cada sentido
+// n bytes seguidos: envía tx (0xFF por cada uno si tx es nulo) y guarda lo recibido en rx (si no es nulo).
+void hal_spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n);
+
+// ---- Tarjeta SD por bloques (de salida: el protocolo pasa a board/ sobre el SPI) -------------
 #define HAL_SD_BLOCK 512u
 uint8_t hal_sd_init(uint8_t cs_pin, uint32_t spi_hz);  // 1 = tarjeta lista
 uint32_t hal_sd_blocks(void);                          // 0 = sin tarjeta
