@@ -1,8 +1,8 @@
 // hal_samd21.cpp: board/hal.h sobre los registros del ATSAMD21J18A.
 // Puerto a nivel de registro: relojes (DFLL48M a 48 MHz), SysTick como contador de ciclos, pines
-// (PORT), TCC0, las cuatro USART (SERCOM0..3), watchdog, área flash del almacén y fila de
-// usuario (NVMCTRL). La tarjeta SD por SPI queda como un registro de llamadas: responde "sin
-// tarjeta" y cuenta cuántas veces se le ha pedido cada cosa.
+// (PORT), TCC0, las cuatro USART (SERCOM0..3), el SPI de la tarjeta SD (SERCOM4), watchdog, área
+// flash del almacén y fila de usuario (NVMCTRL). Las funciones de bloques de la tarjeta siguen
+// como un registro de llamadas que responde "sin tarjeta" hasta que el protocolo vaya sobre el SPI.
 // Escrito desde la hoja de datos; compilado y enlazado aquí, no probado aún en una placa.
 #include "board/hal.h"
 
@@ -164,6 +164,40 @@ uint8_t codigo_periodo(uint32_t cuentas) {
   uint8_t codigo = 0;
   while (codigo < 11u && (8u << codigo) < cuentas) ++codigo;
   return codigo;
+}
+
+// ---- SPI de la tarjeta SD: SERCOM4 --------------------------------------------------------
+// MISO PA12 = PAD[0] (función D), MOSI PB14 = PAD[2] y SCK PB15 = PAD[3] (función C):
+// DIPO = 0, DOPO = 1 (DO en PAD[2], SCK en PAD[3]; PAD[1] sería SS, que aquí es un GPIO).
+constexpr uint8_t kSpi = 4;
+constexpr uint8_t kPinMiso = PA(12);
+constexpr uint8_t kPinMosi = PB(14);
+constexpr uint8_t kPinSck = PB(15);
+
+// El reloj del maestro es GCLK0 / (2 * (BAUD + 1)): el BAUD más bajo cuyo reloj no pasa de hz,
+// es decir BAUD + 1 = techo(48 MHz / (2 * hz)). Por debajo de 93,75 kHz (BAUD 255) no se puede
+// bajar más y queda el más lento.
+constexpr uint8_t registro_baud_spi(uint32_t hz) {
+  if (hz >= HAL_CPU_HZ / 2u) return 0;
+  if (hz == 0) return 255;
+  uint32_t divisor = (HAL_CPU_HZ + 2u * hz - 1u) / (2u * hz);
+  return static_cast<uint8_t>(divisor > 256u ? 255u : divisor - 1u);
+}
+static_assert(registro_baud_spi(400000) == 59, "400 kHz exactos al arrancar la tarjeta");
+static_assert(registro_baud_spi(12000000) == 1, "12 MHz exactos");
+static_assert(registro_baud_spi(11000000) == 2, "11 MHz no redondea a 12: 8 MHz");
+static_assert(registro_baud_spi(399999) == 60, "justo por debajo de 400 kHz: el siguiente divisor");
+static_assert(registro_baud_spi(30000000) == 0 && registro_baud_spi(0xFFFFFFFFu) == 0, "24 MHz");
+static_assert(registro_baud_spi(93750) == 255 && registro_baud_spi(1000) == 255 &&
+                  registro_baud_spi(0) == 255,
+              "el más lento");
+
+uint8_t g_spi_activo = 0;
+uint8_t g_spi_cs = kSinPin;
+
+void esperar_spi(uint32_t bits) {
+  while (SPI_SYNCBUSY(kSpi) & bits) {
+  }
 }
 
 // ---- NVMCTRL -------------------------------------------------------------------------------
@@ -623,7 +657,99 @@ void hal_nvm_mem_write(uint32_t address, uint32_t word) {
   REG32(address & ~3u) = word;
 }
 
-// ---- Tarjeta SD: registro de llamadas, sin tarjeta --------------------------------------------
+// ---- SPI de la tarjeta SD ------------------------------------------------------------------
+
+void hal_spi_begin(uint8_t cs_pin, uint32_t hz) {
+  // la selección, en alto antes de ser salida: la tarjeta no ve un flanco de bajada espurio
+  g_spi_cs = pin_micro(cs_pin);
+  if (g_spi_cs != kSinPin) {
+    PORT_OUTSET(grupo(g_spi_cs)) = mascara(g_spi_cs);
+    hal_pin_mode(cs_pin, HAL_PIN_OUTPUT);
+  }
+
+  PM_APBCMASK = PM_APBCMASK | (PM_APBCMASK_SERCOM0 << kSpi);
+  conectar_reloj(GCLK_ID_SERCOM0_CORE + kSpi, 0);
+  SPI_CTRLA(kSpi) = SPI_CTRLA_SWRST;
+  while ((SPI_CTRLA(kSpi) & SPI_CTRLA_SWRST) || (SPI_SYNCBUSY(kSpi) & SPI_SYNCBUSY_SWRST)) {
+  }
+  // maestro, modo 0, MSB primero, tramas SPI de 8 bits; sin interrupciones: se espera por sondeo
+  SPI_CTRLA(kSpi) = SPI_CTRLA_MODE_MAESTRO | SPI_CTRLA_DOPO(1) | SPI_CTRLA_DIPO(0);
+  SPI_CTRLB(kSpi) = SPI_CTRLB_RXEN;
+  esperar_spi(SPI_SYNCBUSY_CTRLB);
+  SPI_BAUD(kSpi) = registro_baud_spi(hz);
+  SPI_INTENCLR(kSpi) = 0xFFu;
+
+  pin_a_periferico(kPinMiso, PORT_FUNCION_D);
+  pin_a_periferico(kPinMosi, PORT_FUNCION_C);
+  pin_a_periferico(kPinSck, PORT_FUNCION_C);
+  // MISO hacia arriba: sin tarjeta, o sin seleccionar, se lee 0xFF y no ruido
+  PORT_OUTSET(grupo(kPinMiso)) = mascara(kPinMiso);
+  PORT_PINCFG(grupo(kPinMiso), kPinMiso & 31u) =
+      static_cast<uint8_t>(PORT_PINCFG(grupo(kPinMiso), kPinMiso & 31u) | PORT_PINCFG_PULLEN);
+
+  SPI_CTRLA(kSpi) = SPI_CTRLA(kSpi) | SPI_CTRLA_ENABLE;
+  esperar_spi(SPI_SYNCBUSY_ENABLE | SPI_SYNCBUSY_CTRLB);
+  g_spi_activo = 1;
+}
+
+void hal_spi_clock(uint32_t hz) {
+  if (!g_spi_activo) return;
+  // BAUD sólo se cambia con el SERCOM parado; RXEN sigue puesto y vuelve con ENABLE
+  SPI_CTRLA(kSpi) = SPI_CTRLA(kSpi) & ~SPI_CTRLA_ENABLE;
+  esperar_spi(SPI_SYNCBUSY_ENABLE);
+  SPI_BAUD(kSpi) = registro_baud_spi(hz);
+  SPI_CTRLA(kSpi) = SPI_CTRLA(kSpi) | SPI_CTRLA_ENABLE;
+  esperar_spi(SPI_SYNCBUSY_ENABLE | SPI_SYNCBUSY_CTRLB);
+}
+
+void hal_spi_select(uint8_t activa) {
+  if (g_spi_cs == kSinPin) return;
+  // las transferencias acaban al recibir el último byte: subir la selección no corta ninguna
+  if (activa) {
+    PORT_OUTCLR(grupo(g_spi_cs)) = mascara(g_spi_cs);
+  } else {
+    PORT_OUTSET(grupo(g_spi_cs)) = mascara(g_spi_cs);
+  }
+}
+
+uint8_t hal_spi_transfer(uint8_t byte) {
+  // sin hal_spi_begin el SERCOM no tiene reloj de bus: esperar sus flags sería esperar siempre
+  if (!g_spi_activo) return 0xFFu;
+  while ((SPI_INTFLAG(kSpi) & SPI_INT_DRE) == 0) {
+  }
+  SPI_DATA(kSpi) = byte;
+  while ((SPI_INTFLAG(kSpi) & SPI_INT_RXC) == 0) {
+  }
+  return static_cast<uint8_t>(SPI_DATA(kSpi));
+}
+
+void hal_spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n) {
+  if (!g_spi_activo) {
+    if (rx != nullptr) memset(rx, 0xFF, n);
+    return;
+  }
+  // Dos bytes en vuelo (uno desplazándose y otro en el búfer de emisión) mantienen el reloj sin
+  // huecos, y nunca más de dos: el búfer de recepción, de dos niveles, no se desborda aunque una
+  // interrupción detenga este bucle.
+  uint32_t enviados = 0;
+  uint32_t recibidos = 0;
+  while (recibidos < n) {
+    uint8_t flags = SPI_INTFLAG(kSpi);
+    if (flags & SPI_INT_RXC) {
+      uint8_t byte = static_cast<uint8_t>(SPI_DATA(kSpi));
+      if (rx != nullptr) rx[recibidos] = byte;
+      ++recibidos;
+    }
+    if ((flags & SPI_INT_DRE) && enviados < n && enviados - recibidos < 2u) {
+      SPI_DATA(kSpi) = tx != nullptr ? tx[enviados] : 0xFFu;
+      ++enviados;
+    }
+  }
+}
+
+// ---- Tarjeta SD por bloques: de salida, sin tarjeta --------------------------------------------
+// Se borra cuando el protocolo de la tarjeta pase a board/ sobre el SPI de arriba; mientras, cuenta
+// las llamadas y responde "sin tarjeta".
 
 RegistroSd g_registro_sd;
 

@@ -170,6 +170,27 @@
 #define USART_SYNCBUSY(n) REG32(SERCOM_BASE(n) + 0x1Cu)
 #define USART_DATA(n) REG16(SERCOM_BASE(n) + 0x28u)
 
+// ---- SERCOM en modo SPI maestro (los desplazamientos de la USART) -----------------------------
+#define SPI_CTRLA(n) REG32(SERCOM_BASE(n) + 0x00u)
+#define SPI_CTRLA_SWRST (1u << 0)
+#define SPI_CTRLA_ENABLE (1u << 1)
+#define SPI_CTRLA_MODE_MAESTRO (3u << 2)
+#define SPI_CTRLA_DOPO(n) ((uint32_t)(n) << 16)
+#define SPI_CTRLA_DIPO(n) ((uint32_t)(n) << 20)
+// CPOL (29) = CPHA (28) = 0: modo 0; DORD (30) = 0: el bit más significativo primero; FORM = 0
+#define SPI_CTRLB(n) REG32(SERCOM_BASE(n) + 0x04u)
+#define SPI_CTRLB_RXEN (1u << 17)  // CHSIZE = 0: 8 bits
+#define SPI_BAUD(n) REG8(SERCOM_BASE(n) + 0x0Cu)
+#define SPI_INTENCLR(n) REG8(SERCOM_BASE(n) + 0x14u)
+#define SPI_INTFLAG(n) REG8(SERCOM_BASE(n) + 0x18u)
+#define SPI_INT_DRE (1u << 0)
+#define SPI_INT_RXC (1u << 2)
+#define SPI_SYNCBUSY(n) REG32(SERCOM_BASE(n) + 0x1Cu)
+#define SPI_SYNCBUSY_SWRST (1u << 0)
+#define SPI_SYNCBUSY_ENABLE (1u << 1)
+#define SPI_SYNCBUSY_CTRLB (1u << 2)
+#define SPI_DATA(n) REG32(SERCOM_BASE(n) + 0x28u)
+
 // ---- TCC0 --------------------------------------------------------------------------------------
 #define TCC0_BASE 0x42002000u
 #define TCC0_CTRLA REG32(TCC0_BASE + 0x00u)

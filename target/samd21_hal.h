@@ -8,7 +8,8 @@
 // Lo llama Reset_Handler antes de los constructores.
 void samd21_iniciar(void);
 
-// Llamadas recibidas por la tarjeta SD, que aún no tiene driver SPI (responde "sin tarjeta").
+// Llamadas recibidas por las funciones de bloques de la tarjeta SD, de salida (responden "sin
+// tarjeta"): el protocolo pasa a board/ sobre hal_spi_*.
 struct RegistroSd {
   uint32_t init;
   uint32_t consultas;
