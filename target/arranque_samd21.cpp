@@ -93,6 +93,13 @@ extern "C" void Default_Handler(void) {
 }
 
 extern "C" void Reset_Handler(void) {
+  // El cargador puede dejar líneas habilitadas o pendientes (USB), el SysTick en marcha y las
+  // interrupciones cortadas: nada suyo llega a Default_Handler y las nuestras se abren al final.
+  __asm__ volatile("cpsid i" ::: "memory");
+  SYST_CSR = 0;
+  NVIC_ICER = 0xFFFFFFFFu;
+  NVIC_ICPR = 0xFFFFFFFFu;
+  SCB_ICSR = SCB_ICSR_PENDSTCLR;
   // el cargador deja su propia tabla: la nuestra, desde ya
   SCB_VTOR = reinterpret_cast<uint32_t>(g_vectores);
 
@@ -101,6 +108,7 @@ extern "C" void Reset_Handler(void) {
   for (uint32_t* p = __bss_start__; p < __bss_end__;) *p++ = 0;
 
   samd21_iniciar();
+  __asm__ volatile("cpsie i" ::: "memory");
 
   for (auto f = __preinit_array_start; f < __preinit_array_end; ++f) (*f)();
   for (auto f = __init_array_start; f < __init_array_end; ++f) (*f)();

@@ -215,8 +215,36 @@ void comando_nvm(uint32_t cmd, uint32_t direccion) {
 }
 
 // ---- Relojes -------------------------------------------------------------------------------
-// Cuenta de espera del arranque del cristal de 32 kHz (aún a 1 MHz): unos segundos.
-constexpr uint32_t kEsperaCristal = 400000u;
+// Los plazos del arranque se cuentan con SysTick mientras la CPU va con el OSC8M a 8 MHz, sea cual
+// sea el reloj en que la dejó el cargador: 12e6 ciclos = 1,5 s por vuelta.
+constexpr uint32_t kVueltaPlazo = 12000000u;
+constexpr uint32_t kVueltasCristal = 2u;  // 3 s: el cristal arranca y cuenta su STARTUP 4 (0,5 s)
+constexpr uint32_t kVueltasEnganche = 1u;
+
+// Espera a que estén todos los bits de mascara en PCLKSR; false si pasan antes las vueltas.
+bool esperar_pclksr(uint32_t mascara, uint32_t vueltas) {
+  SYST_CSR = 0;
+  SYST_RVR = kVueltaPlazo - 1u;
+  SYST_CVR = 0;  // también borra COUNTFLAG
+  SYST_CSR = SYST_CSR_CLKSOURCE | SYST_CSR_ENABLE;
+  while ((SYSCTRL_PCLKSR & mascara) != mascara) {
+    if ((SYST_CSR & SYST_CSR_COUNTFLAG) && --vueltas == 0) return false;
+  }
+  return true;
+}
+
+// GCLK0 (la CPU) al OSC8M sin divisor antes de tocar el DFLL: el cargador puede dejar la CPU en
+// el DFLL, y mientras engancha su frecuencia salta por encima de 48 MHz.
+void cpu_a_osc8m() {
+  SYSCTRL_OSC8M = (SYSCTRL_OSC8M & ~SYSCTRL_OSC8M_PRESC_MASK) | SYSCTRL_OSC8M_ENABLE;
+  while ((SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_OSC8MRDY) == 0) {
+  }
+  GCLK_GENDIV = GCLK_GENDIV_ID(0) | GCLK_GENDIV_DIV(0);
+  esperar_gclk();
+  GCLK_GENCTRL =
+      GCLK_GENCTRL_ID(0) | GCLK_GENCTRL_SRC(GCLK_SRC_OSC8M) | GCLK_GENCTRL_IDC | GCLK_GENCTRL_GENEN;
+  esperar_gclk();
+}
 
 bool arrancar_xosc32k() {
   // el cargador puede haberlo dejado en marcha: pararlo dejaría al DFLL sin referencia
@@ -224,10 +252,7 @@ bool arrancar_xosc32k() {
   SYSCTRL_XOSC32K = static_cast<uint16_t>(SYSCTRL_XOSC32K_STARTUP(4) | SYSCTRL_XOSC32K_XTALEN |
                                           SYSCTRL_XOSC32K_EN32K);
   SYSCTRL_XOSC32K = static_cast<uint16_t>(SYSCTRL_XOSC32K | SYSCTRL_XOSC32K_ENABLE);
-  for (uint32_t i = 0; i < kEsperaCristal; ++i) {
-    if (SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_XOSC32KRDY) return true;
-  }
-  return false;
+  return esperar_pclksr(SYSCTRL_PCLKSR_XOSC32KRDY, kVueltasCristal);
 }
 
 void esperar_dfll() {
@@ -235,18 +260,23 @@ void esperar_dfll() {
   }
 }
 
-// DFLL48M en lazo cerrado contra el cristal de 32,768 kHz (GCLK1); sin cristal, en lazo abierto
-// con la calibración de fábrica.
+// DFLL48M en lazo abierto con la calibración de fábrica.
+void dfll_lazo_abierto(uint32_t coarse) {
+  // ONDEMAND a 0 antes de tocar el DFLL (errata del SAMD21); MODE a 0 deja el lazo abierto
+  SYSCTRL_DFLLCTRL = SYSCTRL_DFLLCTRL_ENABLE;
+  esperar_dfll();
+  SYSCTRL_DFLLVAL = SYSCTRL_DFLLVAL_COARSE(coarse) | SYSCTRL_DFLLVAL_FINE(512);
+  esperar_dfll();
+}
+
+// DFLL48M en lazo cerrado contra el cristal de 32,768 kHz (GCLK1); sin cristal, o si no engancha,
+// en lazo abierto con la calibración de fábrica.
 void arrancar_dfll48m() {
   uint32_t coarse = NVM_CALIBRACION_ALTA >> 26;
   if (coarse == 0x3Fu) coarse = 0x1Fu;  // sin calibrar: el centro
   bool cristal = arrancar_xosc32k();
 
-  // ONDEMAND a 0 antes de tocar el DFLL (errata del SAMD21)
-  SYSCTRL_DFLLCTRL = SYSCTRL_DFLLCTRL_ENABLE;
-  esperar_dfll();
-  SYSCTRL_DFLLVAL = SYSCTRL_DFLLVAL_COARSE(coarse) | SYSCTRL_DFLLVAL_FINE(512);
-  esperar_dfll();
+  dfll_lazo_abierto(coarse);
   if (!cristal) return;
 
   GCLK_GENDIV = GCLK_GENDIV_ID(1) | GCLK_GENDIV_DIV(0);
@@ -262,8 +292,9 @@ void arrancar_dfll48m() {
   SYSCTRL_DFLLCTRL = static_cast<uint16_t>(SYSCTRL_DFLLCTRL | SYSCTRL_DFLLCTRL_MODE |
                                            SYSCTRL_DFLLCTRL_WAITLOCK | SYSCTRL_DFLLCTRL_QLDIS);
   esperar_dfll();
-  constexpr uint32_t kEnganche = SYSCTRL_PCLKSR_DFLLLCKC | SYSCTRL_PCLKSR_DFLLLCKF;
-  while ((SYSCTRL_PCLKSR & kEnganche) != kEnganche) {
+  // un cristal que arrancó y luego falla no deja el arranque esperando hasta que salte el watchdog
+  if (!esperar_pclksr(SYSCTRL_PCLKSR_DFLLLCKC | SYSCTRL_PCLKSR_DFLLLCKF, kVueltasEnganche)) {
+    dfll_lazo_abierto(coarse);
   }
 }
 
@@ -271,19 +302,17 @@ void arrancar_dfll48m() {
 
 // ---- Arranque del chip (lo llama Reset_Handler antes de los constructores) -----------------
 void samd21_iniciar(void) {
-  // 48 MHz piden un estado de espera en la flash; escritura manual de páginas
+  // 48 MHz piden un estado de espera en la flash (a 3,3 V); escritura manual de páginas
   NVMCTRL_CTRLB =
       (NVMCTRL_CTRLB & ~NVMCTRL_CTRLB_RWS_MASK) | NVMCTRL_CTRLB_RWS(1) | NVMCTRL_CTRLB_MANW;
 
+  cpu_a_osc8m();
   arrancar_dfll48m();
-  GCLK_GENDIV = GCLK_GENDIV_ID(0) | GCLK_GENDIV_DIV(0);
-  esperar_gclk();
   GCLK_GENCTRL = GCLK_GENCTRL_ID(0) | GCLK_GENCTRL_SRC(GCLK_SRC_DFLL48M) | GCLK_GENCTRL_IDC |
                  GCLK_GENCTRL_GENEN;
   esperar_gclk();
-  // OSC8M sin divisor, por si alguien lo usa
-  SYSCTRL_OSC8M = SYSCTRL_OSC8M & ~SYSCTRL_OSC8M_PRESC_MASK;
 
+  SYST_CSR = 0;
   SYST_RVR = kRecargaSysTick;
   SYST_CVR = 0;
   SYST_CSR = SYST_CSR_CLKSOURCE | SYST_CSR_TICKINT | SYST_CSR_ENABLE;
@@ -365,8 +394,9 @@ void hal_tcc0_configure(uint16_t match, uint16_t prescaler) {
   TCC0_CTRLA = TCC_CTRLA_SWRST;
   while ((TCC0_SYNCBUSY & TCC_CTRLA_SWRST) || (TCC0_CTRLA & TCC_CTRLA_SWRST)) {
   }
-  // el contador vuelve a cero al llegar a CC0: un periodo de match + 1 cuentas
-  TCC0_WAVE = TCC_WAVE_MFRQ;
+  // Frecuencia normal (el WAVE del reset): cuenta de 0 a PER y vuelve a 0, match + 1 cuentas por
+  // periodo; con CC0 = PER, un MC0 por vuelta
+  TCC0_PER = match;
   while (TCC0_SYNCBUSY != 0) {
   }
   TCC0_CC0 = match;
@@ -529,10 +559,14 @@ void hal_wdt_enable(uint32_t reset_counts, uint32_t warning_counts) {
   WDT_CTRL = 0;
   esperar_wdt();
   WDT_CONFIG = codigo_periodo(reset_counts);
+  // CONFIG y EWCTRL se sincronizan con el reloj de 1 kHz: escribir uno mientras el otro sincroniza
+  // pararía el bus (y las interrupciones) unos milisegundos
+  esperar_wdt();
   WDT_INTENCLR = WDT_INT_EW;
   WDT_INTFLAG = WDT_INT_EW;
   if (warning_counts != 0 && warning_counts < reset_counts) {
     WDT_EWCTRL = codigo_periodo(warning_counts);
+    esperar_wdt();
     WDT_INTENSET = WDT_INT_EW;
     NVIC_ICPR = 1u << IRQ_WDT;
     nvic_activar(IRQ_WDT);

@@ -16,12 +16,14 @@
 #define SYST_CVR REG32(0xE000E018u)
 #define SYST_CSR_ENABLE (1u << 0)
 #define SYST_CSR_TICKINT (1u << 1)
-#define SYST_CSR_CLKSOURCE (1u << 2)  // reloj del procesador
+#define SYST_CSR_CLKSOURCE (1u << 2)   // reloj del procesador
+#define SYST_CSR_COUNTFLAG (1u << 16)  // llegó a cero; leer CSR lo borra
 #define NVIC_ISER REG32(0xE000E100u)
 #define NVIC_ICER REG32(0xE000E180u)
 #define NVIC_ICPR REG32(0xE000E280u)
 #define SCB_ICSR REG32(0xE000ED04u)
 #define SCB_ICSR_PENDSTSET (1u << 26)
+#define SCB_ICSR_PENDSTCLR (1u << 25)
 #define SCB_VTOR REG32(0xE000ED08u)
 #define SCB_AIRCR REG32(0xE000ED0Cu)
 
@@ -41,6 +43,7 @@
 #define SYSCTRL_BASE 0x40000800u
 #define SYSCTRL_PCLKSR REG32(SYSCTRL_BASE + 0x0Cu)
 #define SYSCTRL_PCLKSR_XOSC32KRDY (1u << 1)
+#define SYSCTRL_PCLKSR_OSC8MRDY (1u << 3)
 #define SYSCTRL_PCLKSR_DFLLRDY (1u << 4)
 #define SYSCTRL_PCLKSR_DFLLLCKF (1u << 6)
 #define SYSCTRL_PCLKSR_DFLLLCKC (1u << 7)
@@ -50,6 +53,7 @@
 #define SYSCTRL_XOSC32K_EN32K (1u << 3)
 #define SYSCTRL_XOSC32K_STARTUP(n) ((uint32_t)(n) << 8)
 #define SYSCTRL_OSC8M REG32(SYSCTRL_BASE + 0x20u)
+#define SYSCTRL_OSC8M_ENABLE (1u << 1)
 #define SYSCTRL_OSC8M_PRESC_MASK (3u << 8)
 #define SYSCTRL_DFLLCTRL REG16(SYSCTRL_BASE + 0x24u)
 #define SYSCTRL_DFLLCTRL_ENABLE (1u << 1)
@@ -84,6 +88,7 @@
 // Fuentes de los generadores
 #define GCLK_SRC_OSCULP32K 0x03u
 #define GCLK_SRC_XOSC32K 0x05u
+#define GCLK_SRC_OSC8M 0x06u
 #define GCLK_SRC_DFLL48M 0x07u
 // Canales de reloj de periférico
 #define GCLK_ID_DFLL48M_REF 0x00u
@@ -202,8 +207,8 @@
 #define TCC0_INTENSET REG32(TCC0_BASE + 0x28u)
 #define TCC0_INTFLAG REG32(TCC0_BASE + 0x2Cu)
 #define TCC_INT_MC0 (1u << 16)
-#define TCC0_WAVE REG32(TCC0_BASE + 0x3Cu)
-#define TCC_WAVE_MFRQ 1u  // el contador vuelve a cero al igualar CC0
+#define TCC0_WAVE REG32(TCC0_BASE + 0x3Cu)  // WAVEGEN = 0 (NFRQ) tras el reset: TOP = PER
+#define TCC0_PER REG32(TCC0_BASE + 0x40u)
 #define TCC0_CC0 REG32(TCC0_BASE + 0x44u)
 
 #endif
