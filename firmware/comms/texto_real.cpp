@@ -139,9 +139,9 @@ float lectura_texto_real(const char* pctexto) {
         break;
       }
     }
-    double ddivisor = 1.0;
-    while (cdecimales-- > 0) ddivisor *= 10.0;
-    fvalor = float(double(lentero) / ddivisor);
+    static const double kdpotencias[DECIMALES_TEXTO_REAL + 1] = {1.0, 10.0, 100.0, 1000.0, 10000.0};
+    if (cdecimales > DECIMALES_TEXTO_REAL) cdecimales = DECIMALES_TEXTO_REAL;  // nunca con textos propios
+    fvalor = float(double(lentero) / kdpotencias[cdecimales]);
   }
   return bnegativo ? -fvalor : fvalor;
 }
