@@ -75,7 +75,7 @@ extern "C" void __cxa_pure_virtual(void) {
   }
 }
 
-// Un assert de newlib (sólo en la conversión de reales sin memoria) también para: su versión
+// Un assert de newlib (si algo de la biblioteca lo trae) también para: su versión
 // escribe con fprintf en stderr y arrastra toda la E/S de ficheros de la biblioteca.
 extern "C" void __assert_func(const char*, int, const char*, const char*) {
   for (;;) {

@@ -1,4 +1,4 @@
-// syscalls.h: el montón acotado (lo usan las olas del intervalo y la conversión de reales).
+// syscalls.h: el montón acotado (lo usan las olas del intervalo).
 #ifndef TARGET_SYSCALLS_H
 #define TARGET_SYSCALLS_H
 

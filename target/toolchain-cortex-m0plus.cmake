@@ -19,9 +19,9 @@ set(CMAKE_C_FLAGS_INIT "${OLAS_CPU_FLAGS} -ffunction-sections -fdata-sections")
 set(CMAKE_CXX_FLAGS_INIT
     "${OLAS_CPU_FLAGS} -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
 set(CMAKE_ASM_FLAGS_INIT "${OLAS_CPU_FLAGS}")
-# newlib-nano, with float formatting kept for snprintf("%010.4f").
+# newlib-nano; no printf of reals: the firmware formats its own (comms/texto_real).
 set(CMAKE_EXE_LINKER_FLAGS_INIT
-    "${OLAS_CPU_FLAGS} --specs=nano.specs -u _printf_float -Wl,--gc-sections -nostartfiles")
+    "${OLAS_CPU_FLAGS} --specs=nano.specs -Wl,--gc-sections -nostartfiles")
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

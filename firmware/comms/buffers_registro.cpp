@@ -1,16 +1,13 @@
 // buffers_registro.cpp: los cinco búferes de registros de texto, sus contadores, los campos de
 // ancho fijo, el checksum NMEA de las tramas al host y la comparación de etiquetas.
-#include <stdio.h>
-#include <stdlib.h>
-
 #include "board/placa.h"
 #include "comms/comunicaciones_pc.h"
+#include "comms/texto_real.h"
 #include "gps/modulo_gps.h"
 #include "host/zrx03.h"
 #include "sensor/sensor.h"
 
 #define CIFRA_DESCONOCIDA '?'   // cociente mayor que 15: no hay cifra en la tabla
-#define TAM_TEXTO_REAL 11       // "%010.4f" de una magnitud menor que 100000 y el NUL
 #define TOLERANCIA_REAL 0.001f
 
 const uint32_t lvalores_hexadecimales[NUMERO_MAXIMO_CIFRAS_HEX] = {0x1u,     0x10u,     0x100u,     0x1000u,
@@ -97,13 +94,13 @@ void insertamos_variable_float_buffer_v02(char* pcbuffer, float fvalor, uint8_t 
   } else {
     inserto_caracter_buffer(pcbuffer, ' ', ctipo);
   }
-  // Con 100000 o más snprintf corta decimales y el campo guarda su ancho; si pierde cifras
-  // enteras, la comprobación de abajo lo avisa.
+  // Con 100000 o más se cortan decimales y el campo guarda su ancho; si pierde cifras enteras,
+  // la comprobación de abajo lo avisa.
   char ctexto[TAM_TEXTO_REAL];
-  snprintf(ctexto, sizeof ctexto, "%010.4f", double(fvalor));
+  formateo_texto_real(ctexto, fvalor);
   insertamos_mensaje_buffer(pcbuffer, ctexto, ctipo);
 
-  float fleido = float(strtod(ctexto, nullptr));
+  float fleido = lectura_texto_real(ctexto);
   float fdiferencia = fleido > fvalor ? fleido - fvalor : fvalor - fleido;
   if (fdiferencia > TOLERANCIA_REAL) {
     Serial1.print("ERROR FLOAT TO STRING: ");
