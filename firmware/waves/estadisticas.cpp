@@ -33,21 +33,41 @@ struct EstadisticasIntervalo {
   uint32_t flag_heading, flag_align;
 };
 
-int pivot(uint16_t* u, uint16_t* v, int izq, int der) {
-  if (u == nullptr || v == nullptr) return izq;
-  uint16_t ipivote = u[izq];
-  int i = izq;
-  for (int j = izq + 1; j <= der; ++j) {
-    if (u[j] < ipivote) {
-      ++i;
-      uint16_t t = u[i];
-      u[i] = u[j];
-      u[j] = t;
-      t = v[i];
-      v[i] = v[j];
-      v[j] = t;
+// Elemento de una lista a bdesp bytes de pfin (desplazamientos negativos): el M0+ no escala los
+// índices y el recorrido acaba al llegar a 0, sin comparar con el final.
+static inline uint16_t& elemento(char* pfin, int32_t bdesp) { return *reinterpret_cast<uint16_t*>(pfin + bdesp); }
+
+// El recorrido de pivot sobre u y v, que acaban en pfin_u y pfin_v, con i y j en bj (el pivote);
+// devuelve el desplazamiento final de i. Aparte de pivot para que el bucle tenga todos los
+// registros y no relea de la pila.
+__attribute__((noinline)) static int32_t recorrido_particion(char* pfin_u, char* pfin_v, int32_t bj, uint32_t ipivote) {
+  // Mientras todo lo visto es menor que el pivote, i va pegado a j y cada intercambio sería de un
+  // elemento consigo mismo: no se hace, el resultado es el mismo.
+  while ((bj += 2) != 0 && elemento(pfin_u, bj) < ipivote) {
+  }
+  int32_t bi = bj - 2;
+  if (bj == 0) return bi;
+  // Desde el primero que no es menor, i queda siempre detrás de j.
+  while ((bj += 2) != 0) {
+    const uint16_t x = elemento(pfin_u, bj);
+    if (x < ipivote) {
+      bi += 2;
+      elemento(pfin_u, bj) = elemento(pfin_u, bi);
+      elemento(pfin_u, bi) = x;
+      const uint16_t t = elemento(pfin_v, bi);
+      elemento(pfin_v, bi) = elemento(pfin_v, bj);
+      elemento(pfin_v, bj) = t;
     }
   }
+  return bi;
+}
+
+int pivot(uint16_t* u, uint16_t* v, int izq, int der) {
+  if (u == nullptr || v == nullptr || der <= izq) return izq;
+  char* pfin_u = reinterpret_cast<char*>(u + der + 1);
+  char* pfin_v = reinterpret_cast<char*>(v + der + 1);
+  int32_t bi = recorrido_particion(pfin_u, pfin_v, 2 * (int32_t(izq) - int32_t(der) - 1), u[izq]);
+  int i = der + 1 + bi / 2;
   uint16_t t = u[izq];
   u[izq] = u[i];
   u[i] = t;

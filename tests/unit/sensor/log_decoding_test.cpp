@@ -1,4 +1,8 @@
 // Decoding of the three sensor logs, the sample triple, the closest-NAV rule and the window.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -75,6 +79,35 @@ TEST_F(LogDecodingTest, YawBecomesWholeDegreesFrom0To360) {
   Decode(Bytes(f.begin(), f.begin() + 21));
   EXPECT_EQ(TernaTiempos0, 80);  // unchanged
   EXPECT_EQ(TernaDatos0, 0);
+}
+
+TEST_F(LogDecodingTest, YawDegreesAreTheDivisionByPiTimes180) {
+  // The decoder multiplies by 180 / 3.14159265359 taken once; the result must be the float of the
+  // division and the product done in that order, for any yaw the unit can send.
+  std::mt19937 rng(2718);
+  std::vector<float> yaws = {0.0f, -0.0f, 1e-45f, -1e-38f, 3.14159265f, -3.14159265f, 6.2831853f, 1e38f,
+                             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+  for (int i = 0; i < 300000; ++i) {
+    const uint32_t bits = rng();
+    float y;
+    std::memcpy(&y, &bits, sizeof y);
+    yaws.push_back(y);
+    yaws.push_back(std::ldexp(float(rng() % 16777216u), -22) - 4.0f);  // within +-4 rad
+  }
+  Bytes f = EulerFrame(1, 0.0f);
+  for (float y : yaws) {
+    PutF32(f, 6 + 12, y);
+    int32_t t = 0;
+    float out = 0.0f;
+    ASSERT_EQ(ProcesarTrama_AngulosEuler(f.data(), t, out, 41), 0);
+    float expected = float(double(y) / 3.14159265359 * 180.0);
+    if (expected < 0.0f) expected += 360.0f;
+    if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(out));
+    } else {
+      ASSERT_EQ(std::memcmp(&out, &expected, sizeof out), 0) << std::hexfloat << y;
+    }
+  }
 }
 
 TEST_F(LogDecodingTest, NavigationFlagsCountOnlyWithinAWave) {

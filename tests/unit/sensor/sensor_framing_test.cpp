@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cmath>
+#include <random>
 #include <string>
 
 #include "sensor/sensor.h"
@@ -244,6 +245,38 @@ TEST_F(SensorFramingTest, ALargerButFalseLengthChangesNothing) {
   f[39] = uint8_t(crc >> 8);
   ScanBurst(Concat({f, Bytes(200, 0x00)}));
   EXPECT_EQ(accepted, (Calls{{6, 41}}));
+}
+
+// What copying each good frame into cprocesada on delivery would leave there.
+uint8_t g_copied_on_delivery[sizeof cprocesada];
+void CopyOnDelivery(const uint8_t* frame, uint8_t length) {
+  std::memcpy(g_copied_on_delivery, frame, length);
+  ProcesarTramaBinaria(frame, length);
+}
+
+TEST_F(SensorFramingTest, CandidateBufferEndsAsIfEveryGoodFrameWereCopiedIn) {
+  // Frames of every known length in seeded order, so that runs of ever shorter frames (deeper than
+  // the few the scan keeps aside) and longer ones after them both occur; garbage between some.
+  std::mt19937 rng(99);
+  pprocesado_trama_sensor = CopyOnDelivery;
+  for (int round = 0; round < 300; ++round) {
+    Bytes burst;
+    for (uint32_t k = 0; burst.size() < 900; ++k) {
+      const uint32_t t = uint32_t(round * 100) + k;
+      Bytes ship = ShipPayload(t, 0.1f);
+      ship.resize(20 + rng() % 27);  // the shorter SHIP_MOTION forms, and the full 46
+      const Bytes choices[] = {EulerFrame(t, 0.2f), SbgFrame(6, EulerPayload(t, 0.2f, true)), NavFrame(t, 0.1f, 0.1f),
+                               SbgFrame(9, ship), Bytes(rng() % 5, 0x5A)};
+      const Bytes& pick = choices[rng() % 5];
+      burst.insert(burst.end(), pick.begin(), pick.end());
+    }
+    burst.resize(std::min<size_t>(burst.size(), 1024));
+    std::memset(cprocesada, round, sizeof cprocesada);
+    std::memset(g_copied_on_delivery, round, sizeof g_copied_on_delivery);
+    cbuffer_sensor_lleno = uint8_t(burst.size() == 1024);
+    ScanBurst(burst);
+    ASSERT_EQ(std::memcmp(cprocesada, g_copied_on_delivery, sizeof cprocesada), 0) << "round " << round;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comms/comunicaciones_pc.h"
@@ -213,30 +214,86 @@ TEST_F(StatisticsTest, NothingAt2359) {
   EXPECT_EQ(cdatos_tx_zrx03, 0);
 }
 
-// The sort as given: recursion on the left part, iteration on the right.
+// The scheme as written down, independent of the firmware's pivot: Lomuto with the first
+// element as pivot, every exchange done (also of an element with itself), recursion on the left
+// part and iteration on the right.
+int ReferencePivot(std::vector<uint16_t>& u, std::vector<uint16_t>& v, int izq, int der) {
+  const uint16_t pivot_value = u[size_t(izq)];
+  int i = izq;
+  for (int j = izq + 1; j <= der; ++j) {
+    if (u[size_t(j)] < pivot_value) {
+      ++i;
+      std::swap(u[size_t(i)], u[size_t(j)]);
+      std::swap(v[size_t(i)], v[size_t(j)]);
+    }
+  }
+  std::swap(u[size_t(izq)], u[size_t(i)]);
+  std::swap(v[size_t(izq)], v[size_t(i)]);
+  return i;
+}
+
 void ReferenceSort(std::vector<uint16_t>& u, std::vector<uint16_t>& v, int izq, int der) {
   while (izq < der) {
-    int p = pivot(u.data(), v.data(), izq, der);
+    int p = ReferencePivot(u, v, izq, der);
     ReferenceSort(u, v, izq, p - 1);
     izq = p + 1;
   }
 }
 
+// Sorts heights u (periods = their original positions) both ways and compares both arrays.
+void ExpectSameAsReference(const std::vector<uint16_t>& heights, const std::string& what) {
+  const int n = int(heights.size());
+  std::vector<uint16_t> u = heights, v(heights.size());
+  for (int i = 0; i < n; ++i) v[size_t(i)] = uint16_t(i);
+  std::vector<uint16_t> ru = u, rv = v;
+  quicksort(u.data(), v.data(), 0, n - 1);
+  ReferenceSort(ru, rv, 0, n - 1);
+  EXPECT_EQ(u, ru) << what;
+  EXPECT_EQ(v, rv) << what;
+}
+
 TEST(PairedSortTest, SameOrderAsTheGivenSchemeIncludingTies) {
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
-    int n = 1 + int(rng() % 60);
-    std::vector<uint16_t> u(n), v(n);
-    for (int i = 0; i < n; ++i) {
-      u[i] = uint16_t(100 + rng() % 6);  // many ties
-      v[i] = uint16_t(i);
-    }
-    std::vector<uint16_t> ru = u, rv = v;
-    quicksort(u.data(), v.data(), 0, n - 1);
-    ReferenceSort(ru, rv, 0, n - 1);
-    ASSERT_EQ(u, ru);
-    ASSERT_EQ(v, rv) << "round " << round;
+    const int n = 1 + int(rng() % 60);
+    const uint16_t spread = uint16_t(1 + rng() % 8);  // many ties
+    std::vector<uint16_t> u(size_t(n), 0);
+    for (auto& h : u) h = uint16_t(100 + rng() % spread);
+    ExpectSameAsReference(u, "round " + std::to_string(round));
+    if (HasFailure()) return;
   }
+  // Full 60-minute intervals: ties in runs, and the orders that make every partition lopsided.
+  const int n = 1200;
+  std::vector<uint16_t> ties(n), descending(n), ascending(n), equal(n, 150), tallest_first(n), chain(n);
+  for (int i = 0; i < n; ++i) {
+    ties[size_t(i)] = uint16_t(50 + rng() % 40);
+    descending[size_t(i)] = uint16_t(2000 - i);
+    ascending[size_t(i)] = uint16_t(100 + i);
+    tallest_first[size_t(i)] = uint16_t(i == 0 ? 5000 : 100 + i);
+  }
+  // second tallest, tallest, every second height falling, the others rising (the bench's order)
+  chain[0] = n - 1;
+  chain[1] = n;
+  int next = 2;
+  for (int h = n - 2; h >= 1; h -= 2) chain[size_t(next++)] = uint16_t(h);
+  for (int h = (n % 2 == 0 ? 1 : 2); h <= n - 3; h += 2) chain[size_t(next++)] = uint16_t(h);
+  ASSERT_EQ(next, n);
+  std::vector<uint16_t> descending_ties(n);  // a falling sea measured to the 10 cm
+  for (int i = 0; i < n; ++i) descending_ties[size_t(i)] = uint16_t((2000 - i) / 10 * 10);
+  ExpectSameAsReference(ties, "1200 with ties");
+  ExpectSameAsReference(descending, "1200 descending");
+  ExpectSameAsReference(descending_ties, "1200 descending in steps");
+  ExpectSameAsReference(ascending, "1200 ascending");
+  ExpectSameAsReference(equal, "1200 equal");
+  ExpectSameAsReference(tallest_first, "1200 tallest first");
+  ExpectSameAsReference(chain, "1200 chain");
+
+  // pivot alone on one element and on an empty range: nothing moves
+  std::vector<uint16_t> u = {5, 3, 9}, v = {1, 2, 3};
+  EXPECT_EQ(pivot(u.data(), v.data(), 1, 1), 1);
+  EXPECT_EQ(pivot(u.data(), v.data(), 2, 0), 2);
+  EXPECT_EQ(u, (std::vector<uint16_t>{5, 3, 9}));
+  EXPECT_EQ(v, (std::vector<uint16_t>{1, 2, 3}));
   quicksort(nullptr, nullptr, 0, 3);  // nothing to sort
 }
 
