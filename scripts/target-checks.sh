@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The firmware on its real chip: cross-builds it for the ATSAMD21J18A (warnings are errors), checks
-# its flash and static RAM against their budgets (target/size-report) and the instruction counts
+# its flash and static RAM against their budgets (target/size-report), the instruction counts
 # of the sensor burst and the per-wave results on an emulated Cortex-M0
-# (target/instruction-counts). Build folder: $TARGET_BUILD_DIR, default build-target.
+# (target/instruction-counts) and the chip's start-up path on it (target/startup-check).
+# Build folder: $TARGET_BUILD_DIR, default build-target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -12,7 +13,7 @@ cmake -S target -B "$TARGET_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$PWD/target/toolc
 
 passed=0
 failed=0
-for check in target/size-report target/instruction-counts; do
+for check in target/size-report target/instruction-counts target/startup-check; do
   echo "== $check"
   if "$check"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
   echo

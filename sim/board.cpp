@@ -515,25 +515,33 @@ void Board::flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
   cost();
 }
 
-void Board::flash_erase_row(uint32_t offset) {
-  if (offset >= flash_.size()) return cost();
+bool Board::flash_erase_row(uint32_t offset) {
+  if (offset >= flash_.size()) {
+    cost();
+    return false;
+  }
   uint32_t row = offset / 256 * 256;
+  ++flash_erases_;
+  ++epoch_;
+  if (flash_erase_fail_after_ >= 0 && int64_t(flash_erases_) > flash_erase_fail_after_) {
+    advance(kRowEraseCycles);
+    return false;
+  }
   if (flash_step()) {
     std::fill(flash_.begin() + row, flash_.begin() + std::min<size_t>(row + 256, flash_.size()), 0xFF);
   }
-  ++flash_erases_;
-  ++epoch_;
   advance(kRowEraseCycles);
   save_flash();
+  return true;  // a power cut reports nothing: the firmware is gone with it
 }
 
-void Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
+bool Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
   ++flash_writes_;
   ++epoch_;
   uint32_t pages = len ? ((offset + len - 1) / 64 - offset / 64 + 1) : 0;
   if (flash_fail_after_ >= 0 && int64_t(flash_writes_) > flash_fail_after_) {
     advance(kPageWriteCycles * pages);
-    return;  // the write is lost
+    return false;  // the write is lost
   }
   bool page_lands = true;
   for (uint32_t i = 0; i < len && offset + i < flash_.size(); ++i) {
@@ -545,6 +553,7 @@ void Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
   }
   advance(kPageWriteCycles * pages);
   save_flash();
+  return offset < flash_.size();
 }
 
 bool Board::flash_step() {

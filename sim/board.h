@@ -130,7 +130,13 @@ class Board {
   uint64_t flash_writes() const { return flash_writes_; }
   uint64_t flash_overwrites() const { return flash_overwrites_; }  // writes over unerased bytes
   uint64_t nvm_commands() const { return nvm_commands_; }
-  void fail_flash_after(int64_t writes) { flash_fail_after_ = writes; }
+  // The NVM controller reports an error for every write once flash_writes() has passed `writes`
+  // and every row erase once flash_erases() has passed `erases`: nothing lands and the hal
+  // returns 0. -1 = never.
+  void fail_flash_after(int64_t writes, int64_t erases = -1) {
+    flash_fail_after_ = writes;
+    flash_erase_fail_after_ = erases;
+  }
   // A power cut inside the flash work: each row erase and each 64-byte page programmed is one
   // step; after `steps` more of them, every later erase and page program is lost (-1 = never).
   void cut_flash_after_steps(int64_t steps) { flash_steps_left_ = steps; }
@@ -185,8 +191,8 @@ class Board {
   void wdt_restart();
   [[noreturn]] void halt();
   void flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
-  void flash_erase_row(uint32_t offset);
-  void flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
+  bool flash_erase_row(uint32_t offset);  // false = the controller reported an error
+  bool flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
   uint32_t nvm_reg_read(uint8_t reg);
   void nvm_reg_write(uint8_t reg, uint32_t value);
   uint32_t nvm_mem_read(uint32_t address);
@@ -291,7 +297,7 @@ class Board {
   uint32_t nvm_addr_ = 0;
   uint32_t nvm_page_[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
   uint64_t flash_erases_ = 0, flash_writes_ = 0, flash_overwrites_ = 0, nvm_commands_ = 0;
-  int64_t flash_fail_after_ = -1;
+  int64_t flash_fail_after_ = -1, flash_erase_fail_after_ = -1;
   int64_t flash_steps_left_ = -1;
   uint64_t flash_steps_ = 0;
 

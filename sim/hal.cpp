@@ -69,9 +69,9 @@ void hal_wdt_restart(void) { b().wdt_restart(); }
 void hal_halt(void) { b().halt(); }
 
 void hal_flash_read(uint32_t offset, uint8_t* dst, uint32_t len) { b().flash_read(offset, dst, len); }
-void hal_flash_erase_row(uint32_t offset) { b().flash_erase_row(offset); }
-void hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
-  b().flash_write(offset, src, len);
+uint8_t hal_flash_erase_row(uint32_t offset) { return b().flash_erase_row(offset) ? 1 : 0; }
+uint8_t hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
+  return b().flash_write(offset, src, len) ? 1 : 0;
 }
 
 uint32_t hal_nvm_reg_read(uint8_t reg) { return b().nvm_reg_read(reg); }

@@ -36,18 +36,6 @@ inline void nvic_desactivar(uint32_t irq) {
   NVIC_ICER = 1u << irq;
 }
 
-void esperar_gclk() {
-  while (GCLK_STATUS & GCLK_STATUS_SYNCBUSY) {
-  }
-}
-
-// Conecta el generador gen al canal de periférico id.
-void conectar_reloj(uint32_t id, uint32_t gen) {
-  GCLK_CLKCTRL =
-      static_cast<uint16_t>(GCLK_CLKCTRL_ID(id) | GCLK_CLKCTRL_GEN(gen) | GCLK_CLKCTRL_CLKEN);
-  esperar_gclk();
-}
-
 // ---- Tabla de pines de la placa ------------------------------------------------------------
 // Número de pin de la placa -> (grupo << 5) | bit; kSinPin = no conectado.
 constexpr uint8_t kSinPin = 0xFF;
@@ -103,7 +91,6 @@ void pin_a_gpio(uint8_t p) {
 }
 
 // ---- Contador de ciclos: SysTick de 24 bits más sus vueltas --------------------------------
-constexpr uint32_t kRecargaSysTick = 0xFFFFFFu;
 volatile uint32_t g_vueltas_systick = 0;
 
 // ---- Puertos serie -------------------------------------------------------------------------
@@ -154,11 +141,6 @@ void atender_uart(uint8_t n) {
 }
 
 // ---- Watchdog ------------------------------------------------------------------------------
-void esperar_wdt() {
-  while (WDT_STATUS & WDT_STATUS_SYNCBUSY) {
-  }
-}
-
 // Código de periodo del WDT: 8 << codigo cuentas (0..11).
 uint8_t codigo_periodo(uint32_t cuentas) {
   uint8_t codigo = 0;
@@ -206,117 +188,24 @@ void esperar_nvm() {
   }
 }
 
-void comando_nvm(uint32_t cmd, uint32_t direccion) {
+// Con las interrupciones ya retenidas por quien llama: una interrupción que diera su propia orden
+// entre ADDR y el final cambiaría la dirección o el búfer de página de esta. Devuelve true si
+// STATUS no marca PROGE, LOCKE ni NVME; los deja borrados.
+bool comando_nvm(uint32_t cmd, uint32_t direccion) {
   esperar_nvm();
   NVMCTRL_STATUS = NVMCTRL_STATUS_ERRORES;
+  NVMCTRL_INTFLAG = NVMCTRL_INTFLAG_ERROR;
   NVMCTRL_ADDR = direccion >> 1;  // en palabras de 16 bits
   NVMCTRL_CTRLA = static_cast<uint16_t>(NVMCTRL_CMDEX | cmd);
   esperar_nvm();
-}
-
-// ---- Relojes -------------------------------------------------------------------------------
-// Los plazos del arranque se cuentan con SysTick mientras la CPU va con el OSC8M a 8 MHz, sea cual
-// sea el reloj en que la dejó el cargador: 12e6 ciclos = 1,5 s por vuelta.
-constexpr uint32_t kVueltaPlazo = 12000000u;
-constexpr uint32_t kVueltasCristal = 2u;  // 3 s: el cristal arranca y cuenta su STARTUP 4 (0,5 s)
-constexpr uint32_t kVueltasEnganche = 1u;
-
-// Espera a que estén todos los bits de mascara en PCLKSR; false si pasan antes las vueltas.
-bool esperar_pclksr(uint32_t mascara, uint32_t vueltas) {
-  SYST_CSR = 0;
-  SYST_RVR = kVueltaPlazo - 1u;
-  SYST_CVR = 0;  // también borra COUNTFLAG
-  SYST_CSR = SYST_CSR_CLKSOURCE | SYST_CSR_ENABLE;
-  while ((SYSCTRL_PCLKSR & mascara) != mascara) {
-    if ((SYST_CSR & SYST_CSR_COUNTFLAG) && --vueltas == 0) return false;
-  }
-  return true;
-}
-
-// GCLK0 (la CPU) al OSC8M sin divisor antes de tocar el DFLL: el cargador puede dejar la CPU en
-// el DFLL, y mientras engancha su frecuencia salta por encima de 48 MHz.
-void cpu_a_osc8m() {
-  SYSCTRL_OSC8M = (SYSCTRL_OSC8M & ~SYSCTRL_OSC8M_PRESC_MASK) | SYSCTRL_OSC8M_ENABLE;
-  while ((SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_OSC8MRDY) == 0) {
-  }
-  GCLK_GENDIV = GCLK_GENDIV_ID(0) | GCLK_GENDIV_DIV(0);
-  esperar_gclk();
-  GCLK_GENCTRL =
-      GCLK_GENCTRL_ID(0) | GCLK_GENCTRL_SRC(GCLK_SRC_OSC8M) | GCLK_GENCTRL_IDC | GCLK_GENCTRL_GENEN;
-  esperar_gclk();
-}
-
-bool arrancar_xosc32k() {
-  // el cargador puede haberlo dejado en marcha: pararlo dejaría al DFLL sin referencia
-  if (SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_XOSC32KRDY) return true;
-  SYSCTRL_XOSC32K = static_cast<uint16_t>(SYSCTRL_XOSC32K_STARTUP(4) | SYSCTRL_XOSC32K_XTALEN |
-                                          SYSCTRL_XOSC32K_EN32K);
-  SYSCTRL_XOSC32K = static_cast<uint16_t>(SYSCTRL_XOSC32K | SYSCTRL_XOSC32K_ENABLE);
-  return esperar_pclksr(SYSCTRL_PCLKSR_XOSC32KRDY, kVueltasCristal);
-}
-
-void esperar_dfll() {
-  while ((SYSCTRL_PCLKSR & SYSCTRL_PCLKSR_DFLLRDY) == 0) {
-  }
-}
-
-// DFLL48M en lazo abierto con la calibración de fábrica.
-void dfll_lazo_abierto(uint32_t coarse) {
-  // ONDEMAND a 0 antes de tocar el DFLL (errata del SAMD21); MODE a 0 deja el lazo abierto
-  SYSCTRL_DFLLCTRL = SYSCTRL_DFLLCTRL_ENABLE;
-  esperar_dfll();
-  SYSCTRL_DFLLVAL = SYSCTRL_DFLLVAL_COARSE(coarse) | SYSCTRL_DFLLVAL_FINE(512);
-  esperar_dfll();
-}
-
-// DFLL48M en lazo cerrado contra el cristal de 32,768 kHz (GCLK1); sin cristal, o si no engancha,
-// en lazo abierto con la calibración de fábrica.
-void arrancar_dfll48m() {
-  uint32_t coarse = NVM_CALIBRACION_ALTA >> 26;
-  if (coarse == 0x3Fu) coarse = 0x1Fu;  // sin calibrar: el centro
-  bool cristal = arrancar_xosc32k();
-
-  dfll_lazo_abierto(coarse);
-  if (!cristal) return;
-
-  GCLK_GENDIV = GCLK_GENDIV_ID(1) | GCLK_GENDIV_DIV(0);
-  esperar_gclk();
-  GCLK_GENCTRL = GCLK_GENCTRL_ID(1) | GCLK_GENCTRL_SRC(GCLK_SRC_XOSC32K) | GCLK_GENCTRL_GENEN;
-  esperar_gclk();
-  conectar_reloj(GCLK_ID_DFLL48M_REF, 1);
-
-  constexpr uint32_t kMultiplicador = (HAL_CPU_HZ + 16384u) / 32768u;  // 1465
-  SYSCTRL_DFLLMUL =
-      SYSCTRL_DFLLMUL_CSTEP(31) | SYSCTRL_DFLLMUL_FSTEP(511) | SYSCTRL_DFLLMUL_MUL(kMultiplicador);
-  esperar_dfll();
-  SYSCTRL_DFLLCTRL = static_cast<uint16_t>(SYSCTRL_DFLLCTRL | SYSCTRL_DFLLCTRL_MODE |
-                                           SYSCTRL_DFLLCTRL_WAITLOCK | SYSCTRL_DFLLCTRL_QLDIS);
-  esperar_dfll();
-  // un cristal que arrancó y luego falla no deja el arranque esperando hasta que salte el watchdog
-  if (!esperar_pclksr(SYSCTRL_PCLKSR_DFLLLCKC | SYSCTRL_PCLKSR_DFLLLCKF, kVueltasEnganche)) {
-    dfll_lazo_abierto(coarse);
-  }
+  uint16_t errores = static_cast<uint16_t>(NVMCTRL_STATUS & NVMCTRL_STATUS_ERRORES);
+  if (errores == 0) return true;
+  NVMCTRL_STATUS = errores;
+  NVMCTRL_INTFLAG = NVMCTRL_INTFLAG_ERROR;
+  return false;
 }
 
 }  // namespace
-
-// ---- Arranque del chip (lo llama Reset_Handler antes de los constructores) -----------------
-void samd21_iniciar(void) {
-  // 48 MHz piden un estado de espera en la flash (a 3,3 V); escritura manual de páginas
-  NVMCTRL_CTRLB =
-      (NVMCTRL_CTRLB & ~NVMCTRL_CTRLB_RWS_MASK) | NVMCTRL_CTRLB_RWS(1) | NVMCTRL_CTRLB_MANW;
-
-  cpu_a_osc8m();
-  arrancar_dfll48m();
-  GCLK_GENCTRL = GCLK_GENCTRL_ID(0) | GCLK_GENCTRL_SRC(GCLK_SRC_DFLL48M) | GCLK_GENCTRL_IDC |
-                 GCLK_GENCTRL_GENEN;
-  esperar_gclk();
-
-  SYST_CSR = 0;
-  SYST_RVR = kRecargaSysTick;
-  SYST_CVR = 0;
-  SYST_CSR = SYST_CSR_CLKSOURCE | SYST_CSR_TICKINT | SYST_CSR_ENABLE;
-}
 
 // ---- Tiempo ----------------------------------------------------------------------------------
 
@@ -546,12 +435,7 @@ extern "C" void SERCOM3_Handler(void) {
 // ---- Watchdog --------------------------------------------------------------------------------
 
 void hal_wdt_enable(uint32_t reset_counts, uint32_t warning_counts) {
-  // GCLK2 = OSCULP32K / 32 = 1,024 kHz para el WDT
-  GCLK_GENDIV = GCLK_GENDIV_ID(2) | GCLK_GENDIV_DIV(4);
-  esperar_gclk();
-  GCLK_GENCTRL = GCLK_GENCTRL_ID(2) | GCLK_GENCTRL_SRC(GCLK_SRC_OSCULP32K) | GCLK_GENCTRL_DIVSEL |
-                 GCLK_GENCTRL_GENEN;
-  esperar_gclk();
+  samd21_gclk2_a_1khz();
   conectar_reloj(GCLK_ID_WDT, 2);
 
   // con ALWAYSON (fusibles) la configuración ya no se puede cambiar
@@ -608,23 +492,30 @@ void hal_flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
   memcpy(dst, __almacen_inicio + offset, len);
 }
 
-void hal_flash_erase_row(uint32_t offset) {
-  if (offset >= HAL_FLASH_AREA_SIZE) return;
+uint8_t hal_flash_erase_row(uint32_t offset) {
+  if (offset >= HAL_FLASH_AREA_SIZE) return 0;
   uint32_t fila = reinterpret_cast<uint32_t>(__almacen_inicio) + (offset & ~(NVM_FILA - 1u));
-  comando_nvm(NVMCTRL_CMD_ER, fila);
+  uint32_t primask = desactivar_interrupciones();
+  bool bien = comando_nvm(NVMCTRL_CMD_ER, fila);
+  // la caché puede guardar lo de antes aunque el borrado fallara a medias
   comando_nvm(NVMCTRL_CMD_INVALL, fila);
+  restaurar_interrupciones(primask);
+  return bien ? 1 : 0;
 }
 
-void hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
-  if (src == nullptr || offset >= HAL_FLASH_AREA_SIZE) return;
+uint8_t hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
+  if (src == nullptr || offset >= HAL_FLASH_AREA_SIZE) return 0;
   if (len > HAL_FLASH_AREA_SIZE - offset) len = HAL_FLASH_AREA_SIZE - offset;
   const uint32_t base = reinterpret_cast<uint32_t>(__almacen_inicio);
   uint32_t fin = offset + len;
   uint32_t pagina = offset & ~(NVM_PAGINA - 1u);
-  while (pagina < fin) {
-    comando_nvm(NVMCTRL_CMD_PBC, base + pagina);
+  bool bien = true;
+  while (bien && pagina < fin) {
+    // de PBC a WP sin interrupciones: el búfer de página es uno para todos
+    uint32_t primask = desactivar_interrupciones();
+    bien = comando_nvm(NVMCTRL_CMD_PBC, base + pagina);
     // el búfer de página se llena por palabras de 32 bits; 0xFF donde no se escribe nada
-    for (uint32_t palabra = pagina; palabra < pagina + NVM_PAGINA; palabra += 4u) {
+    for (uint32_t palabra = pagina; bien && palabra < pagina + NVM_PAGINA; palabra += 4u) {
       if (palabra + 4u <= offset || palabra >= fin) continue;
       uint32_t valor = 0xFFFFFFFFu;
       for (uint32_t b = 0; b < 4u; ++b) {
@@ -636,10 +527,14 @@ void hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
       }
       REG32(base + palabra) = valor;
     }
-    comando_nvm(NVMCTRL_CMD_WP, base + pagina);
+    if (bien) bien = comando_nvm(NVMCTRL_CMD_WP, base + pagina);
+    restaurar_interrupciones(primask);
     pagina += NVM_PAGINA;
   }
+  uint32_t primask = desactivar_interrupciones();
   comando_nvm(NVMCTRL_CMD_INVALL, base);
+  restaurar_interrupciones(primask);
+  return bien ? 1 : 0;
 }
 
 // ---- Controlador NVM (fila de usuario) -------------------------------------------------------

@@ -6,9 +6,28 @@
 
 #include <stdint.h>
 
+#ifdef SAMD21_MODELO
+// Prueba de arranque en QEMU (target/bench/prueba_arranque.cpp): los periféricos del SAMD21 no existen allí y sus
+// accesos van a un modelo; los del núcleo (desde 0xE0000000) llegan a los registros de verdad.
+uint32_t modelo_leer(uint32_t direccion);
+void modelo_escribir(uint32_t direccion, uint32_t valor);
+template <typename T>
+struct RegistroModelo {
+  uint32_t direccion;
+  operator T() const { return static_cast<T>(modelo_leer(direccion)); }
+  const RegistroModelo& operator=(T valor) const {
+    modelo_escribir(direccion, valor);
+    return *this;
+  }
+};
+#define REG8(a) (RegistroModelo<uint8_t>{(a)})
+#define REG16(a) (RegistroModelo<uint16_t>{(a)})
+#define REG32(a) (RegistroModelo<uint32_t>{(a)})
+#else
 #define REG8(a) (*reinterpret_cast<volatile uint8_t*>(a))
 #define REG16(a) (*reinterpret_cast<volatile uint16_t*>(a))
 #define REG32(a) (*reinterpret_cast<volatile uint32_t*>(a))
+#endif
 
 // ---- Núcleo Cortex-M0+ (SysTick, NVIC, SCB) ----------------------------------------------------
 #define SYST_CSR REG32(0xE000E010u)
@@ -20,10 +39,12 @@
 #define SYST_CSR_COUNTFLAG (1u << 16)  // llegó a cero; leer CSR lo borra
 #define NVIC_ISER REG32(0xE000E100u)
 #define NVIC_ICER REG32(0xE000E180u)
+#define NVIC_ISPR REG32(0xE000E200u)
 #define NVIC_ICPR REG32(0xE000E280u)
 #define SCB_ICSR REG32(0xE000ED04u)
 #define SCB_ICSR_PENDSTSET (1u << 26)
 #define SCB_ICSR_PENDSTCLR (1u << 25)
+#define SCB_ICSR_PENDSVCLR (1u << 27)
 #define SCB_VTOR REG32(0xE000ED08u)
 #define SCB_AIRCR REG32(0xE000ED0Cu)
 
@@ -100,6 +121,7 @@
 #define WDT_BASE 0x40001000u
 #define WDT_CTRL REG8(WDT_BASE + 0x00u)
 #define WDT_CTRL_ENABLE (1u << 1)
+#define WDT_CTRL_WEN (1u << 2)  // modo ventana
 #define WDT_CTRL_ALWAYSON (1u << 7)
 #define WDT_CONFIG REG8(WDT_BASE + 0x01u)  // PER en los bits 3:0
 #define WDT_EWCTRL REG8(WDT_BASE + 0x02u)  // EWOFFSET en los bits 3:0
@@ -121,6 +143,7 @@
 #define NVMCTRL_CTRLB_MANW (1u << 7)
 #define NVMCTRL_INTFLAG REG8(NVMCTRL_BASE + 0x14u)
 #define NVMCTRL_INTFLAG_READY (1u << 0)
+#define NVMCTRL_INTFLAG_ERROR (1u << 1)  // alguno de los errores de STATUS
 #define NVMCTRL_STATUS REG16(NVMCTRL_BASE + 0x18u)
 #define NVMCTRL_STATUS_ERRORES 0x1Cu  // PROGE, LOCKE y NVME: se borran escribiendo 1
 #define NVMCTRL_ADDR REG32(NVMCTRL_BASE + 0x1Cu)
@@ -210,5 +233,23 @@
 #define TCC0_WAVE REG32(TCC0_BASE + 0x3Cu)  // WAVEGEN = 0 (NFRQ) tras el reset: TOP = PER
 #define TCC0_PER REG32(TCC0_BASE + 0x40u)
 #define TCC0_CC0 REG32(TCC0_BASE + 0x44u)
+
+// ---- Esperas de sincronización -----------------------------------------------------------------
+inline void esperar_gclk() {
+  while (GCLK_STATUS & GCLK_STATUS_SYNCBUSY) {
+  }
+}
+
+// Conecta el generador gen al canal de periférico id.
+inline void conectar_reloj(uint32_t id, uint32_t gen) {
+  GCLK_CLKCTRL =
+      static_cast<uint16_t>(GCLK_CLKCTRL_ID(id) | GCLK_CLKCTRL_GEN(gen) | GCLK_CLKCTRL_CLKEN);
+  esperar_gclk();
+}
+
+inline void esperar_wdt() {
+  while (WDT_STATUS & WDT_STATUS_SYNCBUSY) {
+  }
+}
 
 #endif

@@ -76,24 +76,26 @@ void EEPROMClass::write(int address, uint8_t value) {
 void EEPROMClass::commit() {
   if (!cargado_) cargar();
   if (!cambiado_) return;
-  valido_ = 1;
   const uint16_t crc = crc_protegidos(datos_);
   datos_[kOffsetCrc] = uint8_t(crc & 0xFFu);
   datos_[kOffsetCrc + 1] = uint8_t(crc >> 8);
   // 1) La fila de la marca primero: ya nada dice "válido" de unas filas que se van a borrar, y
   //    las de datos siguen enteras con su CRC. 2) La copia de lo nuevo, con su marca. 3) Las filas
   //    de datos y los datos. 4) La marca.
-  hal_flash_erase_row(kFilaMarca);
+  // Un paso que falla corta ahí, como un corte de corriente en ese paso (la flash queda con el
+  // registro anterior o la copia nueva), y el cambio sigue pendiente para el siguiente commit.
+  if (!hal_flash_erase_row(kFilaMarca)) return;
   uint8_t copia[kTamCopia];
   memcpy(copia, datos_, EEPROM_BYTES_PROTEGIDOS + 2);
   copia[kTamCopia - 1] = kMarcaValido;
-  hal_flash_write(kOffsetCopia, copia, kTamCopia);
+  if (!hal_flash_write(kOffsetCopia, copia, kTamCopia)) return;
   for (uint32_t fila = 0; fila < kTamRegistro; fila += HAL_FLASH_ROW_SIZE) {
-    if (fila != kFilaMarca) hal_flash_erase_row(fila);
+    if (fila != kFilaMarca && !hal_flash_erase_row(fila)) return;
   }
-  hal_flash_write(0, datos_, EEPROM_EMULATION_SIZE);
+  if (!hal_flash_write(0, datos_, EEPROM_EMULATION_SIZE)) return;
   uint8_t marca = kMarcaValido;
-  hal_flash_write(kOffsetValido, &marca, 1);
+  if (!hal_flash_write(kOffsetValido, &marca, 1)) return;
+  valido_ = 1;
   cambiado_ = 0;
 }
 

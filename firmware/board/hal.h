@@ -73,9 +73,11 @@ void hal_halt(void);
 #define HAL_FLASH_AREA_SIZE 1280u
 #define HAL_FLASH_ROW_SIZE 256u
 void hal_flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
-void hal_flash_erase_row(uint32_t offset);  // la fila que contiene offset pasa a 0xFF
-// Programar sólo borra bits (AND con lo que había).
-void hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
+// 1 = hecho; 0 = el controlador informó de un error (o offset fuera del área): la fila o las
+// páginas pueden haber quedado a medias, como tras un corte.
+uint8_t hal_flash_erase_row(uint32_t offset);  // la fila que contiene offset pasa a 0xFF
+// Programar sólo borra bits (AND con lo que había). Se detiene en la primera página que falla.
+uint8_t hal_flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
 
 // ---- Controlador NVM (fila de usuario en 0x804000) -----------------------------------------
 #define HAL_NVM_CTRLA 0u    // comandos: 0xA5xx

@@ -69,8 +69,8 @@ void hal_flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
   if (len > HAL_FLASH_AREA_SIZE - offset) len = HAL_FLASH_AREA_SIZE - offset;
   memset(dst, 0xFF, len);
 }
-void hal_flash_erase_row(uint32_t) {}
-void hal_flash_write(uint32_t, const uint8_t*, uint32_t) {}
+uint8_t hal_flash_erase_row(uint32_t) { return 1; }
+uint8_t hal_flash_write(uint32_t, const uint8_t*, uint32_t) { return 1; }
 
 uint32_t hal_nvm_reg_read(uint8_t reg) {
   return reg == HAL_NVM_INTFLAG ? 1u : 0u;

@@ -103,5 +103,37 @@ TEST_F(EepromTest, CommitCutBeforeTheMarkKeepsTheSettingsBytesAndNeverHalfOfThem
   EXPECT_FALSE(zeroed.isValid());
 }
 
+TEST_F(EepromTest, FailedCommitKeepsTheOldRecordAndLeavesTheChangePending) {
+  EEPROMClass never;  // a first commit that fails leaves the store as never committed
+  never.write(0, 1);
+  board.fail_flash_after(-1, int64_t(board.flash_erases()));
+  never.commit();
+  EXPECT_FALSE(never.isValid());
+  EXPECT_EQ(board.flash_writes(), 0u) << "nothing is written over a row that failed to erase";
+  board.fail_flash_after(-1);
+  never.commit();  // still pending: written now
+  EXPECT_TRUE(never.isValid());
+
+  EEPROMClass store;
+  store.write(0, 2);
+  store.write(40, 2);
+  const uint64_t erases = board.flash_erases();
+  board.fail_flash_after(int64_t(board.flash_writes()));  // the copy fails
+  store.commit();
+  EXPECT_EQ(board.flash_erases(), erases + 1) << "the data rows of the old record stay";
+  EXPECT_EQ(store.read(0), 2);
+  EEPROMClass after;  // as after a reset: the old record, whole
+  EXPECT_TRUE(after.isValid());
+  EXPECT_EQ(after.read(0), 1);
+  EXPECT_EQ(after.read(40), 0xFF);
+
+  board.fail_flash_after(-1);
+  store.commit();  // nothing new was written, yet the change goes out
+  EEPROMClass again;
+  EXPECT_EQ(again.read(0), 2);
+  EXPECT_EQ(again.read(40), 2);
+  EXPECT_EQ(board.flash()[kValidFlag], 1);
+}
+
 }  // namespace
 }  // namespace olas::test
