@@ -281,7 +281,16 @@ uint8_t sd_escribir_bloque(uint8_t ctipo, uint32_t lbloque, const uint8_t* porig
   const uint8_t r1 = orden(kCmd24, ldir);
   if (r1 != 0) return fallo(SD_ERROR_CMD24, r1, pdato);
   const uint8_t respuesta = enviar_bloque(kTestigoBloque, porigen);
-  if (respuesta != kDatosAceptados) return fallo(SD_ERROR_RESPUESTA_DATOS, respuesta, pdato);
+  if (respuesta != kDatosAceptados) {
+    // La tarjeta guarda el motivo en su estado hasta que se lee: leído aquí, la siguiente
+    // comprobación no lo hereda.
+    esperar(1, kMsEscritura);
+    soltar();
+    uint32_t lestado = 0;
+    comprobar_estado(&lestado);
+    *pdato = respuesta;
+    return SD_ERROR_RESPUESTA_DATOS;
+  }
   if (esperar(1, kMsEscritura) != 0xFF) return fallo(SD_ERROR_OCUPADA, kCmd24, pdato);
   soltar();
   return comprobar_estado(pdato);
