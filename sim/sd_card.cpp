@@ -360,7 +360,7 @@ void SdCard::queue_data(const uint8_t* data, size_t n, bool lazy_crc) {
   out_.push_back(0);
   out_.push_back(0);
   if (lazy_crc) {
-    crc_pos_ = at;  // 512 bytes of CRC per block read cost more than the rest of the read
+    crc_pos_ = at;  // costs more host time than the rest of a read: made only if the host looks
   } else {
     const uint16_t c = crc16(data, n);
     out_[at] = uint8_t(c >> 8);

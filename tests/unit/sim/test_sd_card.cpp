@@ -87,6 +87,33 @@ TEST_F(SdCardTest, SlotStatesThroughTheProtocol) {
   EXPECT_EQ(card.counters().inits, 2u);
 }
 
+TEST_F(SdCardTest, SpiModeNeedsPowerUpClocksAndACmd0WithItsCrc) {
+  SdCard card((dir / "c.img").string(), 8 << 20);
+  board.set_card(&card);
+  hal_spi_begin(19, 400000);
+  auto command = [](uint8_t cmd, uint32_t arg, uint8_t crc) {
+    hal_spi_select(1);
+    const uint8_t frame[6] = {uint8_t(0x40 | cmd), uint8_t(arg >> 24), uint8_t(arg >> 16), uint8_t(arg >> 8),
+                              uint8_t(arg), crc};
+    hal_spi_transfer_block(frame, nullptr, 6);
+    uint8_t r1 = 0xFF;
+    for (int i = 0; i < 9 && r1 == 0xFF; ++i) r1 = hal_spi_transfer(0xFF);
+    hal_spi_select(0);
+    return r1;
+  };
+  EXPECT_EQ(command(0, 0, 0x95), 0xFF);  // no clocks with CS high since power-up: deaf
+  hal_spi_transfer_block(nullptr, nullptr, 10);
+  EXPECT_EQ(command(0, 0, 0x94), 0xFF);  // in SD mode a bad CRC is not heard
+  EXPECT_EQ(command(0, 0, 0x95), 0x01);  // SPI mode, idle
+  EXPECT_EQ(command(17, 0, 0xFF), 0x05);  // reads are illegal until initialised
+  EXPECT_EQ(command(8, 0x1AA, 0x00), 0x09);  // CMD8's CRC is checked in SPI mode too
+  EXPECT_EQ(command(58, 0, 0xFF), 0x01);  // other CRCs are not
+  card.remove();
+  card.insert();
+  EXPECT_EQ(command(0, 0, 0x95), 0xFF);  // powered anew: the clocks again first
+  EXPECT_EQ(card.counters().inits, 0u);
+}
+
 TEST_F(SdCardTest, BlockLatencyIsChargedInVirtualTime) {
   SdCard card((dir / "c.img").string(), 8 << 20);  // default 0.2 ms read, 1 ms write
   board.set_card(&card);
