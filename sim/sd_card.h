@@ -4,9 +4,10 @@
 // less answers as a standard-capacity card (type SD2, or SD1 with Config::version1: byte
 // addresses, CSD version 1), a larger one as SDHC (type 3: block addresses, CSD version 2). The
 // CSD cannot declare every size (version 2 counts 512 KB units, version 1 a 12-bit C_SIZE times a
-// power of two), so the card declares the largest capacity it can express within the image, as a
-// real card's capacity is what its CSD says: capacity_blocks() <= blocks(). Over SPI, blocks past
-// it are out of range.
+// power of two), so the card declares the smallest capacity it can express that holds the whole
+// image, and the file is padded (sparse) to it: capacity_blocks() >= blocks(), and what the
+// firmware formats is what outside tools see. Over SPI, blocks past the capacity are out of range;
+// the block-level operations below keep to blocks().
 //
 // SPI (driven by the board's hal_spi_*): after power-up or insertion the card needs 74 clocks with
 // CS high, then CMD0 with its CRC puts it in SPI mode, idle. It answers CMD0/8/9/12/13/16/17/24/25/
@@ -125,7 +126,7 @@ class SdCard {
     uint64_t failed_writes = 0;   // reported as failed to the firmware
     uint64_t dropped_writes = 0;  // reported as done but lost (write hook)
     uint64_t erases = 0;
-    uint64_t blocks_erased = 0;
+    uint64_t blocks_erased = 0;   // of blocks(): the padding up to the capacity is not counted
     uint64_t failed_reads = 0;
   };
   const Counters& counters() const { return counters_; }
