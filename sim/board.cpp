@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "sim/sd_card.h"
+
 namespace sim {
 
 void link_hal();  // hal.cpp: makes sure the extern "C" hal functions are linked in
@@ -116,6 +118,8 @@ void Board::power_on_reset() {
   nvm_ctrlb_ = 0;
   nvm_addr_ = 0;
   nvm_page_[0] = nvm_page_[1] = 0xFFFFFFFFu;
+  spi_set_clock(0);
+  spi_select_card(false);  // the chip-select pin floats up with the MCU in reset
   ++epoch_;
   recompute_next();
 }
@@ -134,7 +138,7 @@ void Board::charge_loop_pass() { advance(loop_cost_); }
 // ---- time and dispatch ---------------------------------------------------------------------
 
 void Board::recompute_next() {
-  Cycles hw = std::min(stop_, wdt_reset_at_);
+  Cycles hw = std::min({stop_, wdt_reset_at_, card_event_});
   if (!timers_.empty()) hw = std::min(hw, timers_.top().t);
   Cycles irq = std::min(next_tick_, wdt_warning_at_);
   for (const auto& p : ports_) {
@@ -191,6 +195,10 @@ void Board::handle_hardware_next() {
     fn();
     recompute_next();
     return;
+  }
+  if (card_event_ <= now_) {
+    card_event_ = kNever;  // the card's MISO changes: the next poll must look
+    ++epoch_;
   }
   recompute_next();
 }
@@ -464,6 +472,101 @@ void Board::deliver_rx(int port) {
     return;
   }
   recompute_next();
+}
+
+// ---- SPI bus and the card slot ----------------------------------------------------------------
+
+void Board::set_card(SdCard* card) {
+  card_ = card;
+  if (card_) card_->spi_select(spi_selected_);
+  card_event_ = kNever;
+  ++epoch_;
+  recompute_next();
+}
+
+uint32_t Board::spi_hz() const { return spi_div_ ? kNominalHz / 2 / spi_div_ : 0; }
+
+void Board::spi_set_clock(uint32_t hz) {
+  // the fastest clock that does not exceed hz; the SERCOM's BAUD register stops at 255
+  constexpr uint32_t kRef = kNominalHz / 2;
+  if (hz == 0) {
+    spi_div_ = 0;
+    spi_byte_ = 0;
+    return;
+  }
+  spi_div_ = std::clamp<uint32_t>((kRef + hz - 1) / hz, 1, 256);
+  spi_byte_ = Cycles(16) * spi_div_;
+}
+
+void Board::spi_select_card(bool on) {
+  spi_selected_ = on;
+  if (card_) card_->spi_select(on);
+}
+
+void Board::spi_begin(uint8_t, uint32_t hz) {
+  spi_set_clock(hz ? hz : 1);
+  spi_select_card(false);
+  touch();
+}
+
+void Board::spi_clock(uint32_t hz) {
+  if (spi_div_) spi_set_clock(hz ? hz : 1);
+  touch();
+}
+
+void Board::spi_select(uint8_t on) {
+  spi_select_card(on != 0);
+  touch();
+}
+
+void Board::card_wait_event() {
+  Cycles e = kNever;
+  if (card_) {
+    const SdCard::SpiWait w = card_->spi_wait();
+    if (w.active && std::isfinite(w.until)) e = Cycles(std::max(0.0, std::ceil(w.until * hz_))) + 1;
+  }
+  if (e != card_event_) {
+    card_event_ = e;
+    recompute_next();
+  }
+}
+
+uint8_t Board::spi_transfer(uint8_t byte) {
+  if (!spi_div_) {
+    cost();
+    return 0xFF;
+  }
+  SdCard::SpiWait w;
+  if (card_ && byte == 0xFF) w = card_->spi_wait();
+  // only while the wait outlasts this byte: a poll that lands on its end must read the change
+  if (w.active && epoch_ == poll_epoch_ && w.until > seconds(now_ + call_cost_ + spi_byte_)) {
+    jump();
+    advance(spi_byte_);
+  } else {
+    advance(call_cost_ + spi_byte_);
+  }
+  const uint8_t rx = card_ ? card_->spi_exchange(byte, seconds(now_)) : 0xFF;
+  // a poll that finds the card still holding MISO has changed nothing
+  if (w.active && rx == w.level && card_->spi_wait().active) {
+    poll_epoch_ = epoch_;
+  } else {
+    ++epoch_;
+  }
+  card_wait_event();
+  return rx;
+}
+
+void Board::spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n) {
+  if (!spi_div_) {
+    cost();
+    if (rx) std::memset(rx, 0xFF, n);
+    return;
+  }
+  advance(call_cost_ + Cycles(n) * spi_byte_);
+  if (card_) card_->spi_exchange_block(tx, rx, n, seconds(now_), seconds(spi_byte_));
+  else if (rx) std::memset(rx, 0xFF, n);
+  ++epoch_;
+  card_wait_event();
 }
 
 // ---- watchdog ------------------------------------------------------------------------------

@@ -150,12 +150,14 @@ class Board {
   void release_heap();
   size_t heap_blocks() const { return heap_.size(); }
 
-  // ---- SD card slot (sim/sd_card.h); empty by default ---------------------------------------
-  void set_card(SdCard* card) {
-    card_ = card;
-    ++epoch_;
-  }
+  // ---- SD card slot (sim/sd_card.h) on the SPI bus; empty by default -----------------------
+  // Each byte on the bus costs its 8 clocks (the SERCOM clock is 24 MHz / n: 12 MHz, 400 kHz...)
+  // on top of the hal call. A poll of a card that holds MISO (busy, or before a read's token)
+  // with nothing new since the previous poll jumps to the end of that wait or the next event.
+  void set_card(SdCard* card);
   SdCard* card() const { return card_; }
+  uint32_t spi_hz() const;  // the clock the firmware set (0 = bus not started)
+  bool spi_selected() const { return spi_selected_; }
 
   // ---- watchdog and resets ----------------------------------------------------------------
   bool wdt_enabled() const { return wdt_reset_at_ != kNever; }
@@ -197,6 +199,11 @@ class Board {
   void nvm_reg_write(uint8_t reg, uint32_t value);
   uint32_t nvm_mem_read(uint32_t address);
   void nvm_mem_write(uint32_t address, uint32_t word);
+  void spi_begin(uint8_t cs_pin, uint32_t hz);
+  void spi_clock(uint32_t hz);
+  void spi_select(uint8_t on);
+  uint8_t spi_transfer(uint8_t byte);
+  void spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n);
 
   // Charges one hal call that changes nothing observable / that may change something.
   void cost() { advance(call_cost_); }
@@ -253,6 +260,9 @@ class Board {
   Cycles byte_cycles_true(uint32_t baud) const;
   void load_flash();
   bool flash_step();  // counts one erase or page program; false once a cut stops the flash
+  void spi_set_clock(uint32_t hz);
+  void spi_select_card(bool on);
+  void card_wait_event();  // card_event_ from what the card holds MISO for
 
   Config config_;
   double hz_;
@@ -302,6 +312,10 @@ class Board {
   uint64_t flash_steps_ = 0;
 
   SdCard* card_ = nullptr;
+  uint32_t spi_div_ = 0;   // SERCOM BAUD + 1: SPI clock = 24 MHz / spi_div_ (0 = bus off)
+  Cycles spi_byte_ = 0;    // 8 SPI clocks
+  bool spi_selected_ = false;
+  Cycles card_event_ = kNever;  // when the card stops holding MISO
   std::unordered_set<void*> heap_;
 };
 

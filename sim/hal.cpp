@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "sim/board.h"
-#include "sim/sd_card.h"
 
 namespace sim {
 void link_hal() {}
@@ -14,16 +13,6 @@ using sim::Board;
 
 namespace {
 inline Board& b() { return *Board::current(); }
-
-// A card operation's own time, as a busy wait of the MCU.
-void charge(Board& bd, double seconds) {
-  sim::Cycles c = bd.cycles_for(seconds);
-  while (c > 0) {
-    uint32_t step = c > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(c);
-    bd.hal_delay(step);
-    c -= step;
-  }
-}
 }  // namespace
 
 extern "C" {
@@ -79,85 +68,11 @@ void hal_nvm_reg_write(uint8_t reg, uint32_t value) { b().nvm_reg_write(reg, val
 uint32_t hal_nvm_mem_read(uint32_t address) { return b().nvm_mem_read(address); }
 void hal_nvm_mem_write(uint32_t address, uint32_t word) { b().nvm_mem_write(address, word); }
 
-// The SD card slot: without a card (or with the card out) every operation fails as on a board
-// whose card does not answer. Each block operation costs the card's latency in virtual time,
-// charged as a busy wait so that interrupts keep running.
-uint8_t hal_sd_init(uint8_t, uint32_t) {
-  Board& bd = b();
-  bd.touch();
-  sim::SdCard* c = bd.card();
-  return c && c->init() ? 1 : 0;
-}
-uint32_t hal_sd_blocks(void) {
-  Board& bd = b();
-  bd.cost();
-  sim::SdCard* c = bd.card();
-  return c && c->ready() ? c->blocks() : 0;
-}
-uint8_t hal_sd_type(void) {
-  Board& bd = b();
-  bd.cost();
-  sim::SdCard* c = bd.card();
-  return c && c->ready() ? c->type() : 0;
-}
-uint8_t hal_sd_read(uint32_t block, uint8_t* dst) {
-  Board& bd = b();
-  bd.cost();
-  sim::SdCard* c = bd.card();
-  if (!c) return 0;
-  bool ok = c->read(block, dst);
-  if (ok) charge(bd, c->config().read_latency_s);
-  return ok ? 1 : 0;
-}
-uint8_t hal_sd_write(uint32_t block, const uint8_t* src) {
-  Board& bd = b();
-  bd.touch();
-  sim::SdCard* c = bd.card();
-  if (!c) return 0;
-  bool ok = c->write(block, src);
-  if (c->present()) charge(bd, c->config().write_latency_s);
-  return ok ? 1 : 0;
-}
-uint8_t hal_sd_erase(uint32_t first, uint32_t last) {
-  Board& bd = b();
-  bd.touch();
-  sim::SdCard* c = bd.card();
-  if (!c) return 0;
-  bool ok = c->erase(first, last);
-  if (ok) {
-    double n = double(last) - double(first) + 1.0;
-    charge(bd, c->config().erase_latency_s + c->config().erase_per_mblock_s * n * 1e-6);
-  }
-  return ok ? 1 : 0;
-}
-uint8_t hal_sd_write_start(uint32_t block, uint32_t count) {
-  Board& bd = b();
-  bd.touch();
-  sim::SdCard* c = bd.card();
-  return c && c->write_start(block, count) ? 1 : 0;
-}
-uint8_t hal_sd_write_data(const uint8_t* src) {
-  Board& bd = b();
-  bd.touch();
-  sim::SdCard* c = bd.card();
-  if (!c) return 0;
-  bool ok = c->write_data(src);
-  if (c->present()) charge(bd, c->config().write_latency_s);
-  return ok ? 1 : 0;
-}
-uint8_t hal_sd_write_stop(void) {
-  Board& bd = b();
-  bd.touch();
-  sim::SdCard* c = bd.card();
-  return c && c->write_stop() ? 1 : 0;
-}
-uint8_t hal_sd_error_code(void) {
-  sim::SdCard* c = b().card();
-  return c ? (c->present() ? c->error_code() : uint8_t(sim::SdCard::kErrNoCard)) : 1;
-}
-uint32_t hal_sd_error_data(void) {
-  sim::SdCard* c = b().card();
-  return c ? c->error_data() : 0;
-}
+// The SD card's SPI bus: an empty slot, or a card out of it, leaves MISO high (0xFF).
+void hal_spi_begin(uint8_t cs_pin, uint32_t hz) { b().spi_begin(cs_pin, hz); }
+void hal_spi_clock(uint32_t hz) { b().spi_clock(hz); }
+void hal_spi_select(uint8_t on) { b().spi_select(on); }
+uint8_t hal_spi_transfer(uint8_t byte) { return b().spi_transfer(byte); }
+void hal_spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n) { b().spi_transfer_block(tx, rx, n); }
 
 }  // extern "C"

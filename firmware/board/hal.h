@@ -101,20 +101,6 @@ uint8_t hal_spi_transfer(uint8_t byte);  // un byte en cada sentido
 // n bytes seguidos: envía tx (0xFF por cada uno si tx es nulo) y guarda lo recibido en rx (si no es nulo).
 void hal_spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n);
 
-// ---- Tarjeta SD por bloques (de salida: el protocolo pasa a board/ sobre el SPI) -------------
-#define HAL_SD_BLOCK 512u
-uint8_t hal_sd_init(uint8_t cs_pin, uint32_t spi_hz);  // 1 = tarjeta lista
-uint32_t hal_sd_blocks(void);                          // 0 = sin tarjeta
-uint8_t hal_sd_type(void);                             // 1 SD1, 2 SD2, 3 SDHC; 0 ninguna
-uint8_t hal_sd_read(uint32_t block, uint8_t* dst);
-uint8_t hal_sd_write(uint32_t block, const uint8_t* src);
-uint8_t hal_sd_erase(uint32_t first, uint32_t last);
-uint8_t hal_sd_write_start(uint32_t block, uint32_t count);
-uint8_t hal_sd_write_data(const uint8_t* src);
-uint8_t hal_sd_write_stop(void);
-uint8_t hal_sd_error_code(void);
-uint32_t hal_sd_error_data(void);
-
 // ---- Llamadas del hardware hacia arriba (las implementan board/ y el firmware) --------------
 // Byte recibido: 1 si entró en el anillo, 0 si se perdió por anillo lleno.
 uint8_t board_uart_rx_irq(uint8_t port, uint8_t byte);

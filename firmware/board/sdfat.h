@@ -1,5 +1,5 @@
 // sdfat.h: tarjeta SD por SPI y sistema de ficheros FAT16/FAT32 (interfaz estilo SdFat).
-// Todo en memoria estática; los bloques pasan por las funciones hal_sd_*. Toda operación
+// Todo en memoria estática; los bloques pasan por el protocolo SPI de sd_spi.h. Toda operación
 // devuelve false / 0 / -1 si falla y nunca detiene el firmware.
 // Los objetos globales (miSD, card, ficheros) los define el módulo que los usa.
 #ifndef BOARD_SDFAT_H
@@ -32,7 +32,7 @@ typedef uint16_t oflag_t;
 
 #define SD_BLOCK_SIZE 512u
 
-// La tarjeta en bruto: bloques de 512 bytes.
+// La tarjeta en bruto: bloques de 512 bytes. cardSize() lee el CSD en cada llamada.
 class SdSpiCard {
  public:
   constexpr SdSpiCard() : tipo_(0), codigo_error_(0), dato_error_(0) {}
@@ -45,7 +45,8 @@ class SdSpiCard {
   bool writeStart(uint32_t block, uint32_t eraseCount);
   bool writeData(const uint8_t* src);
   bool writeStop();
-  uint8_t errorCode() const { return codigo_error_; }  // 0 = sin error
+  // La última operación fallida: SD_ERROR_* de sd_spi.h (0 = ninguna) y lo que contestó la tarjeta.
+  uint8_t errorCode() const { return codigo_error_; }
   uint32_t errorData() const { return dato_error_; }
   uint8_t type() const { return tipo_; }  // SD_CARD_TYPE_*; 0 sin tarjeta
 

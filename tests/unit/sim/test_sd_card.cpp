@@ -1,4 +1,5 @@
-// The simulated card behind hal_sd_*, the run's card set-up, and the host-side image reader.
+// The simulated card (its medium, and through the firmware's SPI protocol), the run's card
+// set-up, and the host-side image reader.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -6,6 +7,8 @@
 #include <fstream>
 
 #include "board/hal.h"
+#include "board/sd_spi.h"
+#include "board/sdfat.h"
 #include "sensor_olas_sim/card_setup.h"
 #include "sensor_olas_sim/options.h"
 #include "sim/board.h"
@@ -55,51 +58,87 @@ TEST_F(SdCardTest, ImageIsSparseAnySizeAndTypedByCapacity) {
   EXPECT_EQ(b, block_of(0xA7));
 }
 
-TEST_F(SdCardTest, SlotStatesThroughTheHal) {
+TEST_F(SdCardTest, SlotStatesThroughTheProtocol) {
   uint8_t b[512];
-  EXPECT_EQ(hal_sd_init(19, 12000000), 0);  // empty slot
-  EXPECT_EQ(hal_sd_blocks(), 0u);
-  EXPECT_NE(hal_sd_error_code(), 0);
+  SdSpiCard sd, other;
+  EXPECT_FALSE(sd.begin(19));  // empty slot
+  EXPECT_EQ(sd.cardSize(), 0u);
+  EXPECT_NE(sd.errorCode(), 0);
 
   SdCard card((dir / "c.img").string(), 8 << 20);
   board.set_card(&card);
-  EXPECT_EQ(hal_sd_read(0, b), 0);  // not initialised yet
-  EXPECT_EQ(hal_sd_error_code(), SdCard::kErrNotReady);
-  ASSERT_EQ(hal_sd_init(19, 12000000), 1);
-  EXPECT_EQ(hal_sd_blocks(), 16384u);
-  EXPECT_EQ(hal_sd_type(), 2);
-  EXPECT_EQ(hal_sd_read(0, b), 1);
+  EXPECT_FALSE(sd.readBlock(0, b));  // not started yet
+  ASSERT_TRUE(sd.begin(19));
+  EXPECT_EQ(sd.cardSize(), 16384u);
+  EXPECT_EQ(sd.type(), 2);
+  EXPECT_TRUE(sd.readBlock(0, b));
 
   card.remove();
-  EXPECT_EQ(hal_sd_read(0, b), 0);
-  EXPECT_EQ(hal_sd_error_code(), SdCard::kErrNoCard);
-  EXPECT_EQ(hal_sd_init(19, 12000000), 0);
-  EXPECT_EQ(hal_sd_type(), 0);
+  EXPECT_FALSE(sd.readBlock(0, b));
+  EXPECT_EQ(sd.errorCode(), SD_ERROR_CMD17);
+  EXPECT_EQ(sd.errorData(), 0xFFu);  // nothing answered
+  EXPECT_FALSE(other.begin(19));
+  EXPECT_EQ(other.type(), 0);
   card.insert();
-  EXPECT_EQ(hal_sd_read(0, b), 0);  // back, but must be started again
-  ASSERT_EQ(hal_sd_init(19, 12000000), 1);
-  EXPECT_EQ(hal_sd_read(0, b), 1);
+  EXPECT_FALSE(sd.readBlock(0, b));  // back, but must be started again
+  EXPECT_EQ(sd.cardSize(), 0u);
+  ASSERT_TRUE(sd.begin(19));
+  EXPECT_TRUE(sd.readBlock(0, b));
   EXPECT_EQ(card.counters().inits, 2u);
+}
+
+TEST_F(SdCardTest, SpiModeNeedsPowerUpClocksAndACmd0WithItsCrc) {
+  SdCard card((dir / "c.img").string(), 8 << 20);
+  board.set_card(&card);
+  hal_spi_begin(19, 400000);
+  auto command = [](uint8_t cmd, uint32_t arg, uint8_t crc) {
+    hal_spi_select(1);
+    const uint8_t frame[6] = {uint8_t(0x40 | cmd), uint8_t(arg >> 24), uint8_t(arg >> 16), uint8_t(arg >> 8),
+                              uint8_t(arg), crc};
+    hal_spi_transfer_block(frame, nullptr, 6);
+    uint8_t r1 = 0xFF;
+    for (int i = 0; i < 9 && r1 == 0xFF; ++i) r1 = hal_spi_transfer(0xFF);
+    hal_spi_select(0);
+    return r1;
+  };
+  EXPECT_EQ(command(0, 0, 0x95), 0xFF);  // no clocks with CS high since power-up: deaf
+  hal_spi_transfer_block(nullptr, nullptr, 10);
+  EXPECT_EQ(command(0, 0, 0x94), 0xFF);  // in SD mode a bad CRC is not heard
+  EXPECT_EQ(command(0, 0, 0x95), 0x01);  // SPI mode, idle
+  EXPECT_EQ(command(17, 0, 0xFF), 0x05);  // reads are illegal until initialised
+  EXPECT_EQ(command(8, 0x1AA, 0x00), 0x09);  // CMD8's CRC is checked in SPI mode too
+  EXPECT_EQ(command(58, 0, 0xFF), 0x01);  // other CRCs are not
+  card.remove();
+  card.insert();
+  EXPECT_EQ(command(0, 0, 0x95), 0xFF);  // powered anew: the clocks again first
+  EXPECT_EQ(card.counters().inits, 0u);
 }
 
 TEST_F(SdCardTest, BlockLatencyIsChargedInVirtualTime) {
   SdCard card((dir / "c.img").string(), 8 << 20);  // default 0.2 ms read, 1 ms write
   board.set_card(&card);
-  ASSERT_EQ(hal_sd_init(19, 12000000), 1);
+  SdSpiCard sd;
+  ASSERT_TRUE(sd.begin(19));
+  EXPECT_EQ(board.spi_hz(), 12000000u);
   uint8_t b[512] = {};
-  const sim::Cycles call = 48;  // the 1 us of a hal call
+  // on top of each latency: the block and its token and CRC at 12 MHz (32 cycles a byte), and
+  // the command, its answer and the hal calls around them (a few dozen microseconds)
+  const sim::Cycles block = 515 * 32, slack = 48 * 40;
   sim::Cycles t0 = board.now();
-  hal_sd_read(3, b);
-  EXPECT_EQ(board.now() - t0, 9600 + call);
+  ASSERT_TRUE(sd.readBlock(3, b));
+  EXPECT_GE(board.now() - t0, 9600 + block);
+  EXPECT_LE(board.now() - t0, 9600 + block + slack);
   t0 = board.now();
-  hal_sd_write(3, b);
-  EXPECT_EQ(board.now() - t0, 48000 + call);
+  ASSERT_TRUE(sd.writeBlock(3, b));
+  EXPECT_GE(board.now() - t0, 48000 + block);
+  EXPECT_LE(board.now() - t0, 48000 + block + slack);
   t0 = board.now();
-  hal_sd_write_start(10, 2);
-  hal_sd_write_data(b);
-  hal_sd_write_data(b);
-  hal_sd_write_stop();
-  EXPECT_EQ(board.now() - t0, 2 * 48000 + 4 * call);
+  ASSERT_TRUE(sd.writeStart(10, 2));
+  ASSERT_TRUE(sd.writeData(b));
+  ASSERT_TRUE(sd.writeData(b));
+  ASSERT_TRUE(sd.writeStop());
+  EXPECT_GE(board.now() - t0, 2 * (48000 + block));
+  EXPECT_LE(board.now() - t0, 2 * (48000 + block) + 3 * slack);
   EXPECT_EQ(card.counters().blocks_written, 3u);
   EXPECT_EQ(card.counters().blocks_read, 1u);
 }
@@ -263,11 +302,12 @@ TEST(CardSetup, NewImageIsFormattedOnceAndEventsFireOnTime) {
     EXPECT_EQ(board.card(), s.card.get());
     EXPECT_EQ(s.card->blocks(), 32768u);
 
-    EXPECT_EQ(hal_sd_init(19, 0), 1);
+    SdSpiCard sd;
+    EXPECT_TRUE(sd.begin(19));
     board.hal_delay(uint32_t(board.cycles_for(1.5)));
-    EXPECT_EQ(hal_sd_init(19, 0), 0);  // removed at 1 s
+    EXPECT_FALSE(sd.begin(19));  // removed at 1 s
     board.hal_delay(uint32_t(board.cycles_for(1.0)));
-    EXPECT_EQ(hal_sd_init(19, 0), 1);  // back at 2 s
+    EXPECT_TRUE(sd.begin(19));  // back at 2 s
     board.set_card(nullptr);
   }
   // A second run finds the image: no format, its size kept, and an absent card.
@@ -278,7 +318,7 @@ TEST(CardSetup, NewImageIsFormattedOnceAndEventsFireOnTime) {
   EXPECT_FALSE(s2.created);
   EXPECT_EQ(formats, 1);
   EXPECT_EQ(s2.card->blocks(), 32768u);
-  EXPECT_EQ(hal_sd_init(19, 0), 0);
+  EXPECT_FALSE(SdSpiCard().begin(19));
   board.set_card(nullptr);
 
   // A formatter that throws (the firmware stopping) is reported, not propagated.
