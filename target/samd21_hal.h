@@ -23,17 +23,4 @@ struct FalloAnterior {
 };
 extern FalloAnterior g_fallo_anterior;
 
-// Llamadas recibidas por las funciones de bloques de la tarjeta SD, de salida (responden "sin
-// tarjeta"): el protocolo pasa a board/ sobre hal_spi_*.
-struct RegistroSd {
-  uint32_t init;
-  uint32_t consultas;
-  uint32_t lecturas;
-  uint32_t escrituras;
-  uint32_t borrados;
-  uint8_t ultimo_cs;
-  uint32_t ultimo_spi_hz;
-};
-extern RegistroSd g_registro_sd;
-
 #endif

@@ -14,6 +14,9 @@
 
 #define ASTERISCOS_HORA 63
 #define SILENCIO_SENSOR_MS 2
+// Bytes esperando en el anillo al leerlo por encima de los cuales la ráfaga llegó mientras el bucle
+// estaba en otra cosa (unos 2 ms a 115200 baudios): sus muestras no sirven para medir el reloj.
+#define ATRASO_RAFAGA_SENSOR 24
 
 
 static void modos_de_pines() {
@@ -57,9 +60,11 @@ static void recibir_rafaga_sensor() {
   icantidad_bytes_rx_sensor = ibytes_arrastrados_sensor;
   ibytes_arrastrados_sensor = 0;
   cbuffer_sensor_lleno = 0;
+  crafaga_en_vivo = 1;
   do {
     sodaq_wdt_reset();
     if (Serial2.available() > 0) {
+      if (Serial2.available() > ATRASO_RAFAGA_SENSOR) crafaga_en_vivo = 0;
       while (cbuffer_sensor_lleno == 0 && Serial2.available() > 0) {
         sodaq_wdt_reset();
         ctrama_sensor_rx[icantidad_bytes_rx_sensor] = uint8_t(Serial2.read());

@@ -18,6 +18,7 @@ uint32_t icantidad_bytes_rx_sensor = 0;
 uint8_t cbuffer_sensor_lleno = 0;
 uint32_t ibytes_arrastrados_sensor = 0;
 uint8_t ctrama_reciente = 1;
+uint8_t crafaga_en_vivo = 1;
 uint8_t cprocesada[TAM_TRAMA_PROCESADA];
 uint8_t CTE_MODO_TRANSPARENTE = 0;
 const uint8_t DATA_START = 6;
@@ -167,12 +168,12 @@ static void copiar_tramas_visibles() {
   }
 }
 
-// Una trama acaba de llegar cuando la ráfaga acabó en silencio y detrás de ella no vino más que
-// otra trama como mucho (unos 20 ms a 115200 baudios); las de una ráfaga que llenó el búfer
-// esperaban en el anillo.
+// Una trama acaba de llegar cuando la ráfaga se leyó según llegaba, acabó en silencio y detrás de
+// ella no vino más que otra trama como mucho (unos 20 ms a 115200 baudios); las de una ráfaga que
+// llenó el búfer o que se encontró ya en el anillo esperaban a un bucle ocupado.
 static void entregar_trama(uint32_t iinicio, uint32_t ibytes_trama, uint32_t ibytes) {
   anotar_trama_visible(iinicio, ibytes_trama);
-  ctrama_reciente = (cbuffer_sensor_lleno == 0 && ibytes - (iinicio + ibytes_trama) <= MAXIMO_BYTES_TRAMA) ? 1 : 0;
+  ctrama_reciente = (crafaga_en_vivo == 1 && cbuffer_sensor_lleno == 0 && ibytes - (iinicio + ibytes_trama) <= MAXIMO_BYTES_TRAMA) ? 1 : 0;
   if (pprocesado_trama_sensor != nullptr) pprocesado_trama_sensor(&ctrama_sensor_rx[iinicio], uint8_t(ibytes_trama));
 }
 

@@ -19,6 +19,8 @@ extern uint32_t ibytes_arrastrados_sensor;             // bytes de una trama cor
                                                        // principio de ctrama_sensor_rx para la ráfaga siguiente; 0..255
 extern uint8_t ctrama_reciente;                        // 1 = la trama que se decodifica acaba de llegar (no
                                                        // esperaba en el anillo); 0/1
+extern uint8_t crafaga_en_vivo;                        // 1 = la ráfaga se leyó según llegaba (el anillo nunca
+                                                       // guardaba más de unos 2 ms de bytes); 0/1
 extern uint8_t cprocesada[TAM_TRAMA_PROCESADA];        // trama candidata copiada de la ráfaga, sincronismo en 0
 extern uint8_t CTE_MODO_TRANSPARENTE;                  // 1 = la ráfaga va tal cual al host (lo fija el host); otro = normal
 extern const uint8_t DATA_START;                       // posición de la carga útil dentro de la trama; 6

@@ -169,19 +169,33 @@ static int32_t marca_mas_reciente() {
   return imarca;
 }
 
+// Milisegundos del tick desde el último paso de 100 ms (0..99). La medida cuenta pasos de 100 ms;
+// sin la fase de sus dos extremos el resultado dependía de dónde caía la muestra dentro del paso
+// (una cuenta de más o de menos, un 0,17 % del ritmo, según el retraso con que se procesaba).
+static uint8_t cfase_inicio_medida = 0;
+static uint8_t fase_paso_100ms() {
+  return uint8_t(cacciones_cada_100milisegundos * 10u + cacciones_cada_10milisegundos);
+}
+
 static void inicio_medida_sensor() {
   Tiempo_Revision_Hora_GPS = 0;
   Tiempo_Capturar_Hora_Inicial = 0;
   Tiempo_SBG_Ini = marca_mas_reciente();
+  const uint32_t iestado = hal_irq_save();
   CONT_TIEMPO_MICRO_ACUMULADO = 0;
+  cfase_inicio_medida = fase_paso_100ms();
+  hal_irq_restore(iestado);
   Serial1.print("TIEMPOS Inicio:");
   Serial1.println(Tiempo_SBG_Ini);
 }
 
 static void fin_medida_sensor() {
+  const uint32_t iestado = hal_irq_save();
   CONT_TIEMPO_MICRO_FINAL = uint32_t(CONT_TIEMPO_MICRO_ACUMULADO);
-  Tiempo_SBG_Fin = marca_mas_reciente();
+  const uint8_t cfase_fin = fase_paso_100ms();
   CONT_TIEMPO_MICRO_ACUMULADO = -1;
+  hal_irq_restore(iestado);
+  Tiempo_SBG_Fin = marca_mas_reciente();
   Tiempo_SBG_Diferencia = int32_t(Diferencia_Timespan(Tiempo_SBG_Ini, Tiempo_SBG_Fin));
 
   Serial1.print("TIEMPOS SBG: ");
@@ -201,7 +215,8 @@ static void fin_medida_sensor() {
   } else {
     // Escala la velocidad por ms medidos con el tick / ms medidos por el sensor.
     double dms_sensor = double(Tiempo_SBG_Diferencia) / MICROSEGUNDOS_POR_MILISEGUNDO;
-    double dms_tick = double(CONT_TIEMPO_MICRO_FINAL) * MILISEGUNDOS_POR_CUENTA;
+    double dms_tick = double(CONT_TIEMPO_MICRO_FINAL) * MILISEGUNDOS_POR_CUENTA + double(cfase_fin) -
+                      double(cfase_inicio_medida);
     double dvelocidad = 1.0 / (cuenta_en_ms() * dms_sensor / dms_tick);
     if (!velocidad_creible(dvelocidad)) {
       // Las marcas saltaron durante la medida: se mide otra vez desde la próxima muestra.

@@ -68,7 +68,7 @@ void MotionUnit::flush_capture() {
 }
 
 uint32_t MotionUnit::clock_us(double t_s) const {
-  double shown = t_s;
+  double shown = t_s * (1.0 + config_.clock_ppm * 1e-6);
   for (const auto& j : config_.clock_jumps)
     if (t_s >= j.at_s) shown += j.by_s;
   return uint32_t(uint64_t(clock_at_zero_us_) + uint64_t(std::llround(shown * 1e6)));

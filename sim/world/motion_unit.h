@@ -34,6 +34,7 @@ struct MotionUnitConfig {
   double start_s = 1.0;     // true time of the first output (the unit's own start-up)
   double settle_s = 30.0;   // after its first output, heading valid and aligned from then on
   std::optional<uint32_t> clock_at_zero_us;  // its clock at true time 0; default: seeded
+  double clock_ppm = 0.0;   // its clock's rate error against true time
   uint64_t seed = 1;
 
   // Faults.

@@ -91,7 +91,8 @@ TEST(ClockJumps, TheIntervalInProgressClosesOnceAndRecordsGoOnFromTheNewTime) {
 }
 
 TEST(ClockJumps, ASensorGapOverTheLastBoundaryOfTheDayLosesNoInterval) {
-  RunOptions o = QuietRun("midnight_gap", 2 * 3600.0);
+  // a minute past the last boundary, so that the 01:20 interval's end is inside the run
+  RunOptions o = QuietRun("midnight_gap", 2 * 3600.0 + 60.0);
   o.start_utc = parse_utc("2026-12-07T23:30:00Z");
   o.clock_ppm = 0;
   o.settings.push_back(parse_setting("CTE_INTERVALO_PROMEDIO=10"));

@@ -128,7 +128,9 @@ TEST(StreamGaps, WithoutAReceiverOneConfigurationPerTimeRequestAndEveryAnswerInA
   RunOptions o = BusyRun("no_receiver", 6 * 3600.0);
   o.gps.enabled = false;
   std::ostringstream s;
-  for (int i = 1; i < 36; ++i) s << i * 10 * kMinute << " $ZRX03,1,8\n";
+  // off the hour: a frame answered while the hourly request powers the receiver up switches it
+  // off and on again, a second announcement of the same configuration
+  for (int i = 1; i < 36; ++i) s << i * 10 * kMinute - 5 * kMinute << " $ZRX03,1,8\n";
   o.host.script = WriteFile(o, "status.host", s.str());
   auto r = run_simulation(o);
   ASSERT_EQ(r.exit_code, 0) << r.summary.dump();

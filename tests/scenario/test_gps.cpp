@@ -37,6 +37,7 @@ struct World {
     double ppm = 0;
     bool sensor = false;
     double sensor_hz = 10;
+    double sensor_clock_ppm = 0;
     std::optional<sim::GpsReceiverConfig> gps = sim::GpsReceiverConfig{};
   };
 
@@ -52,6 +53,7 @@ struct World {
       sea.emplace(sim::SeaConfig{});
       sim::MotionUnitConfig u;
       u.rate_hz = s.sensor_hz;
+      u.clock_ppm = s.sensor_clock_ppm;
       unit = std::make_unique<sim::MotionUnit>(board, &*sea, u);
       unit->start();
     }
@@ -211,7 +213,10 @@ TEST(GpsScenario, WithoutGpsTheConfigurationGivesUpAndTheSensorIsServedAgain) {
   console = ReadFile(w.dir / "console.log");
   // the sensor-time measurement starts in the receiver's start-up second and ends a minute later
   EXPECT_NE(console.find("TIEMPOS Inicio:"), std::string::npos);
-  EXPECT_NE(console.find("CALCULO MICRO vs SBG: 480", done), std::string::npos);
+  const size_t rate_at = console.find("CALCULO MICRO vs SBG: ", done);
+  ASSERT_NE(rate_at, std::string::npos);
+  // an exact oscillator: 47999 counts make the tick's 48000 cycles
+  EXPECT_NEAR(std::stoi(console.substr(rate_at + 22)), 47999, 1);
   EXPECT_EQ(w.read<uint8_t>("cfecha_capturada"), 0);
 }
 
@@ -248,22 +253,23 @@ TEST(GpsScenario, FastOscillatorOverADayStaysWithinBounds) {
 }
 
 TEST(GpsScenario, GpsComparisonCorrectsWhatTheSensorMeasurementMissed) {
-  // At 2000 ppm the start-up measurement against the sensor (100-ms counts over about 60 s) sets
-  // 48160 where 48096 is right: the clock loses about 19 s in 4 hours, more than the 15 s the
-  // comparison with GPS lets pass.
+  // A motion unit whose own clock runs 2000 ppm fast: the start-up measurement against it sets
+  // about 48000 where 48096 is right for this 2000-ppm oscillator, so the clock gains about 29 s
+  // in 4 hours, more than the 15 s the comparison with GPS lets pass.
   World::Setup s;
   s.ppm = 2000;
   s.sensor = true;
   s.sensor_hz = 1;
+  s.sensor_clock_ppm = 2000;
   World w("fast", s);
   w.run_to(12 * 3600.0);
   print_fixes(w);
   const auto& fixes = w.receiver().fixes();
   ASSERT_EQ(fixes.size(), 4u);
-  // the second fix is the reference, the third finds the clock slow and corrects
-  EXPECT_EQ(fixes[2].clock_rate, 48160);
+  // the second fix is the reference, the third finds the clock fast and corrects
+  EXPECT_NEAR(fixes[2].clock_rate, 48000, 3);
   ASSERT_TRUE(fixes[2].error_s && fixes[3].error_s);
-  EXPECT_LT(*fixes[2].error_s, -15.0);
+  EXPECT_GT(std::fabs(*fixes[2].error_s), 15.0);
   EXPECT_LT(std::fabs(*fixes[3].error_s), 3.0);
   const double right = 48001 * (1 + 2000e-6) - 1;
   EXPECT_NEAR(fixes[3].clock_rate, right, right * 0.0002);

@@ -80,6 +80,7 @@ void ResetFirmwareRam() {
   cbuffer_sensor_lleno = 0;
   ibytes_arrastrados_sensor = 0;
   ctrama_reciente = 1;
+  crafaga_en_vivo = 1;
   std::memset(ctrama_rx_zrx03, 0, sizeof(ctrama_rx_zrx03));
   ccantidad_bytes_rx_zrx03 = 0;
   crecibiendo_trama_zrx03 = 0;

@@ -24,14 +24,22 @@ class ClockCorrection : public GpsFixture {
     CTE_VELOCIDAD_RELOJ = 48000;
     TernaTiempos0 = TernaTiempos2 = -1000;  // only the ship-motion stamp, unless a test says
   }
-  // A sensor measurement from t0 over span_us, ended with `counts` 100-ms steps.
-  void Measure(int32_t t0, int32_t span_us, int32_t counts) {
+  // The tick's place inside its 100-ms step, in ms.
+  static void Phase(int ms) {
+    cacciones_cada_100milisegundos = uint8_t(ms / 10);
+    cacciones_cada_10milisegundos = uint8_t(ms % 10);
+  }
+  // A sensor measurement from t0 over span_us, ended with `counts` 100-ms steps, started and
+  // ended at the given places inside the step.
+  void Measure(int32_t t0, int32_t span_us, int32_t counts, int phase0 = 0, int phase1 = 0) {
     Tiempo_Ajustar_Hora = 1;
     Tiempo_Capturar_Hora_Inicial = 1;
     TernaTiempos1 = t0;
+    Phase(phase0);
     Correccion_Reloj_porWaves();
     CONT_TIEMPO_MICRO_ACUMULADO = counts;
     TernaTiempos1 = int32_t(uint32_t(t0) + uint32_t(span_us));
+    Phase(phase1);
     Correccion_Reloj_porWaves();
   }
   void Reference(int day, int h, int m, int s) {
@@ -60,6 +68,7 @@ TEST_F(ClockCorrection, SensorMeasurementScalesTheRateByTickOverSensorTime) {
   Tiempo_Ajustar_Hora = 1;
   Tiempo_Capturar_Hora_Inicial = 1;
   TernaTiempos1 = 5000000;
+  Phase(0);
   Correccion_Reloj_porWaves();
   EXPECT_EQ(Tiempo_SBG_Ini, 5000000);
   EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 0);
@@ -76,6 +85,7 @@ TEST_F(ClockCorrection, SensorMeasurementScalesTheRateByTickOverSensorTime) {
   // 60 100 000 us against 601 steps: exactly the nominal rate
   CONT_TIEMPO_MICRO_ACUMULADO = 601;
   TernaTiempos1 = 65100000;
+  Phase(0);
   Correccion_Reloj_porWaves();
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
   EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
@@ -94,6 +104,13 @@ TEST_F(ClockCorrection, SensorMeasurementScalesTheRateByTickOverSensorTime) {
   // the measurement wraps with the sensor's counter
   Measure(-30000000, 60100000, 602);
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48160);  // scaled from the rate now in force
+
+  // The tick's place in its 100-ms step at both ends counts too: a measurement started 70 ms into
+  // a step and ended 20 ms into one spans 50 ms less than its steps say. Started at 70 ms, 602
+  // steps and ended at 20 ms is 60150 ms of tick against 60150 ms of sensor: the rate stands.
+  CTE_VELOCIDAD_RELOJ = 48000;
+  Measure(5000000, 60150000, 602, 70, 20);
+  EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
 }
 
 // After a long block of the loop the sample that completes may carry a ship-motion stamp from a
