@@ -10,6 +10,7 @@
 #include "settings/virtual_e2prom.h"
 #include "waves/analisis_olas.h"
 #include "waves/correccion_reloj.h"
+#include "waves/punto.h"
 #include "waves/waves.h"
 
 // Posiciones dentro de la carga útil (tras DATA_START).
@@ -59,58 +60,6 @@ float TernaDatos_pos1_4 = 0.0f, TernaDatos_pos2_4 = 0.0f, TernaDatos_pos3_4 = 0.
 float TernaDatos_pos1_5 = 0.0f, TernaDatos_pos2_5 = 0.0f, TernaDatos_pos3_5 = 0.0f;
 
 static_assert(sizeof(float) == 4, "los reales de la trama son IEEE-754 de 32 bits");
-
-// Un punto de la ventana y los globales de cada hueco.
-struct PuntoVentana {
-  int32_t numero;
-  int32_t tiempo;
-  uint16_t rumbo;
-  int16_t elevacion;
-  float vnorte;
-  float veste;
-};
-struct HuecoVentana {
-  int32_t* numero;
-  int32_t* tiempo;
-  uint16_t* rumbo;
-  int16_t* elevacion;
-  float* vnorte;
-  float* veste;
-};
-static const HuecoVentana kHueco1 = {&TernaDatos_pos1_0, &TernaDatos_pos1_1, &TernaDatos_pos1_2,
-                                     &TernaDatos_pos1_3, &TernaDatos_pos1_4, &TernaDatos_pos1_5};
-static const HuecoVentana kHueco2 = {&TernaDatos_pos2_0, &TernaDatos_pos2_1, &TernaDatos_pos2_2,
-                                     &TernaDatos_pos2_3, &TernaDatos_pos2_4, &TernaDatos_pos2_5};
-static const HuecoVentana kHueco3 = {&TernaDatos_pos3_0, &TernaDatos_pos3_1, &TernaDatos_pos3_2,
-                                     &TernaDatos_pos3_3, &TernaDatos_pos3_4, &TernaDatos_pos3_5};
-
-static void poner_punto(const HuecoVentana& h, const PuntoVentana& p) {
-  *h.numero = p.numero;
-  *h.tiempo = p.tiempo;
-  *h.rumbo = p.rumbo;
-  *h.elevacion = p.elevacion;
-  *h.vnorte = p.vnorte;
-  *h.veste = p.veste;
-}
-
-static PuntoVentana tomar_punto(const HuecoVentana& h) {
-  return PuntoVentana{*h.numero, *h.tiempo, *h.rumbo, *h.elevacion, *h.vnorte, *h.veste};
-}
-
-static void traza_punto(const HuecoVentana& h) {
-  Serial1.print(*h.numero);
-  Serial1.print(",");
-  Serial1.print(*h.tiempo);
-  Serial1.print(",");
-  Serial1.print(*h.rumbo);
-  Serial1.print(",");
-  Serial1.print(*h.elevacion);
-  Serial1.print(",");
-  Serial1.print(*h.vnorte, 2);
-  Serial1.print(",");
-  Serial1.print(*h.veste, 2);
-  Serial1.print(",");
-}
 
 // ---- Lectura de campos: little-endian, byte a byte ----
 
@@ -291,7 +240,7 @@ static void atender_euler(const uint8_t* trama, uint8_t clongitud_trama) {
   }
 }
 
-static const HuecoVentana* const kHuecos[3] = {&kHueco1, &kHueco2, &kHueco3};
+static const RegistroPunto* const kHuecos[3] = {&kHueco1, &kHueco2, &kHueco3};
 
 void Inicializar_Ventana() {
   TernaDatos_pos1_0 = 0;
@@ -306,15 +255,15 @@ void Inicializar_Ventana() {
 
 // Mete la muestra en la ventana; true cuando la ventana queda llena y hay que procesarla. La
 // ocupación se lleva aparte: tras renumerar, el hueco 1 puede llevar el número 0.
-static bool insertar_en_ventana(const PuntoVentana& nuevo) {
+static bool insertar_en_ventana(const Punto& nuevo) {
   if (cmuestras_ventana < 3) {
-    poner_punto(*kHuecos[cmuestras_ventana], nuevo);
+    escribir_punto(*kHuecos[cmuestras_ventana], nuevo);
     cmuestras_ventana++;
     return cmuestras_ventana == 3;
   }
-  poner_punto(kHueco1, tomar_punto(kHueco2));
-  poner_punto(kHueco2, tomar_punto(kHueco3));
-  poner_punto(kHueco3, nuevo);
+  escribir_punto(kHueco1, leer_punto(kHueco2));
+  escribir_punto(kHueco2, leer_punto(kHueco3));
+  escribir_punto(kHueco3, nuevo);
   return true;
 }
 
@@ -390,11 +339,11 @@ void ProcesarTramaBinaria(const uint8_t* trama, uint8_t clongitud_trama) {
   }
   revisar_hueco(TernaTiempos2);
   imarca_ultima_muestra = TernaTiempos2;
-  if (insertar_en_ventana(PuntoVentana{n, TernaTiempos2, TernaDatos0, TernaDatos1, TernaDatos2, TernaDatos3})) {
+  if (insertar_en_ventana(Punto{n, TernaTiempos2, TernaDatos0, TernaDatos1, TernaDatos2, TernaDatos3})) {
     if (cdebug_sensor != 0) {
-      traza_punto(kHueco1);
-      traza_punto(kHueco2);
-      traza_punto(kHueco3);
+      trazar_punto(leer_punto(kHueco1), ",", true);
+      trazar_punto(leer_punto(kHueco2), ",", true);
+      trazar_punto(leer_punto(kHueco3), ",", true);
     }
     if (TENGO_HORA_VALIDA == 0) {
       if (TIEMPO_INI == 0) {

@@ -6,6 +6,7 @@
 #include "declaraciones.h"
 #include "settings/virtual_e2prom.h"
 #include "waves/analisis_olas.h"
+#include "waves/punto.h"
 
 #define PUNTO_SIN_FIJAR (-1)
 
@@ -27,26 +28,6 @@ float vIntMaxVn_4 = 0.0f, vIntMinVn_4 = 0.0f, vIntMaxVe_4 = 0.0f, vIntMinVe_4 = 
 float vIniOla_5 = 0.0f, vFinOla_5 = 0.0f, vMax1_5 = 0.0f, vMax2_5 = 0.0f, vMin_5 = 0.0f;
 float vIntMaxVn_5 = 0.0f, vIntMinVn_5 = 0.0f, vIntMaxVe_5 = 0.0f, vIntMinVe_5 = 0.0f;
 
-// Un registro de punto: sus seis campos, copiables de una vez.
-struct Punto {
-  int32_t numero;
-  int32_t tiempo;
-  uint16_t rumbo;
-  int16_t elevacion;
-  float vnorte;
-  float veste;
-};
-
-// Dónde están los seis globales de un registro.
-struct RegistroPunto {
-  int32_t* numero;
-  int32_t* tiempo;
-  uint16_t* rumbo;
-  int16_t* elevacion;
-  float* vnorte;
-  float* veste;
-};
-
 static const RegistroPunto kIniOla = {&vIniOla_0, &vIniOla_1, &vIniOla_2, &vIniOla_3, &vIniOla_4, &vIniOla_5};
 static const RegistroPunto kFinOla = {&vFinOla_0, &vFinOla_1, &vFinOla_2, &vFinOla_3, &vFinOla_4, &vFinOla_5};
 static const RegistroPunto kMax1 = {&vMax1_0, &vMax1_1, &vMax1_2, &vMax1_3, &vMax1_4, &vMax1_5};
@@ -62,27 +43,11 @@ static const RegistroPunto kIntMinVe = {&vIntMinVe_0, &vIntMinVe_1, &vIntMinVe_2
                                         &vIntMinVe_3, &vIntMinVe_4, &vIntMinVe_5};
 static const RegistroPunto* const kRegistros[] = {&kIniOla,   &kFinOla,   &kMax1,     &kMax2,    &kMin,
                                                   &kIntMaxVn, &kIntMinVn, &kIntMaxVe, &kIntMinVe};
-static const RegistroPunto kCentro = {&TernaDatos_pos2_0, &TernaDatos_pos2_1, &TernaDatos_pos2_2,
-                                      &TernaDatos_pos2_3, &TernaDatos_pos2_4, &TernaDatos_pos2_5};
-
-static Punto leer(const RegistroPunto& r) {
-  return Punto{*r.numero, *r.tiempo, *r.rumbo, *r.elevacion, *r.vnorte, *r.veste};
-}
-
-static void escribir(const RegistroPunto& r, const Punto& p) {
-  *r.numero = p.numero;
-  *r.tiempo = p.tiempo;
-  *r.rumbo = p.rumbo;
-  *r.elevacion = p.elevacion;
-  *r.vnorte = p.vnorte;
-  *r.veste = p.veste;
-}
-
 // Copia el punto central de la ventana en el registro.
-static void tomar_centro(const RegistroPunto& r) { escribir(r, leer(kCentro)); }
+static void tomar_centro(const RegistroPunto& r) { escribir_punto(r, leer_punto(kHueco2)); }
 
 void Inicializar_Vectores_Base() {
-  for (const RegistroPunto* r : kRegistros) escribir(*r, Punto{PUNTO_SIN_FIJAR, 0, 0, 0, 0.0f, 0.0f});
+  for (const RegistroPunto* r : kRegistros) escribir_punto(*r, Punto{PUNTO_SIN_FIJAR, 0, 0, 0, 0.0f, 0.0f});
 }
 
 void Desplazar_Vectores_Base(int32_t idesplazamiento) {
@@ -113,26 +78,12 @@ int Vectores_Base_Fijados() {
   return 1;
 }
 
-static void imprimir_punto_depuracion(const Punto& p) {
-  Serial1.print(p.numero);
-  Serial1.print(" - ");
-  Serial1.print(p.tiempo);
-  Serial1.print(" - ");
-  Serial1.print(p.rumbo);
-  Serial1.print(" - ");
-  Serial1.print(p.elevacion);
-  Serial1.print(" - ");
-  Serial1.print(p.vnorte, 2);
-  Serial1.print(" - ");
-  Serial1.print(p.veste, 2);
-}
-
 void Comenzar_Proceso_Nueva_Ola() {
-  Punto cresta = leer(kMax2);
-  Punto fin = leer(kFinOla);
+  Punto cresta = leer_punto(kMax2);
+  Punto fin = leer_punto(kFinOla);
   Inicializar_Vectores_Base();
-  escribir(kMax1, cresta);
-  escribir(kIniOla, fin);
+  escribir_punto(kMax1, cresta);
+  escribir_punto(kIniOla, fin);
   mFlagHeading = 0;
   mFlagAlign = 0;
 
@@ -148,7 +99,7 @@ void Comenzar_Proceso_Nueva_Ola() {
   Serial1.println("------------------------------------------------------- ------------------------------ [0,0,0] or  NAN NAN NAN    ---");
   Serial1.println("------------------------------------------------------- ------------------------------    REVISION    ---");
   Serial1.println("  --------------- vIniOla -------------   ");
-  imprimir_punto_depuracion(leer(kIniOla));
+  trazar_punto(leer_punto(kIniOla), " - ", false);
   Serial1.println("  -------------------------------------   ");
   Serial1.println("---------------------------------------------------------------------------");
 }
