@@ -6,6 +6,7 @@
 #include "board/flujo.h"
 #include "board/hal.h"
 #include "board/pines.h"
+#include "board/pines_placa.h"
 #include "board/print.h"
 #include "board/sdfat.h"
 #include "board/uart.h"

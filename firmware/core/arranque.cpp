@@ -59,24 +59,14 @@ void check_boot_protection() {
 }
 
 void setup(void) {
-  pinMode(17, OUTPUT);
-  digitalWrite(17, HIGH);
-  pinMode(35, OUTPUT);
-  pinMode(32, OUTPUT);
-  pinMode(33, OUTPUT);
-  digitalWrite(17, LOW);
-  digitalWrite(35, LOW);
-  digitalWrite(32, HIGH);
-  digitalWrite(33, HIGH);
-
-  pinMode(21, INPUT);
-  pinMode(15, INPUT);
-  pinMode(20, INPUT);
-  pinMode(39, INPUT_PULLUP);
-  pinMode(40, INPUT_PULLUP);
-  pinMode(41, INPUT_PULLUP);
-  pinMode(42, INPUT_PULLUP);
-  pinMode(28, INPUT_PULLUP);
+  // El GPS queda apagado (pin alto) antes de nada; luego los modos de todos y los niveles.
+  pinMode(PIN_GPS, OUTPUT);
+  digitalWrite(PIN_GPS, HIGH);
+  configurar_modos_pines();
+  digitalWrite(PIN_GPS, LOW);
+  digitalWrite(PIN_SALIDA_BAJA, LOW);
+  digitalWrite(PIN_SEGUNDO, HIGH);
+  digitalWrite(PIN_SALIDA_ALTA, HIGH);
 
   check_boot_protection();
 

@@ -19,21 +19,6 @@
 #define ATRASO_RAFAGA_SENSOR 24
 
 
-static void modos_de_pines() {
-  pinMode(17, OUTPUT);
-  pinMode(35, OUTPUT);
-  pinMode(32, OUTPUT);
-  pinMode(33, OUTPUT);
-  pinMode(21, INPUT);
-  pinMode(15, INPUT);
-  pinMode(20, INPUT);
-  pinMode(39, INPUT_PULLUP);
-  pinMode(40, INPUT_PULLUP);
-  pinMode(41, INPUT_PULLUP);
-  pinMode(42, INPUT_PULLUP);
-  pinMode(28, INPUT_PULLUP);
-}
-
 static void linea_asteriscos() {
   for (uint8_t i = 0; i < ASTERISCOS_HORA; ++i) Serial1.print('*');
   Serial1.println();
@@ -127,7 +112,7 @@ static void reinicio_con_ficheros_cerrados() {
 }
 
 void loop(void) {
-  modos_de_pines();
+  configurar_modos_pines();
   sodaq_wdt_reset();
   guardar_cambio_de_dia();
   if (creset_falta_de_olas == 1) {

@@ -46,9 +46,6 @@ volatile uint8_t creset_falta_de_olas = 0;
 static_assert(sizeof(cano_utc) == 1, "el año es un byte: 99 + 1 = 100");
 static_assert(sizeof(CONT_TIEMPO_MICRO_ACUMULADO) == 4, "contador de 32 bits con signo");
 
-#define PIN_GPS 17
-#define PIN_SEGUNDO 32
-#define PIN_JUMPER 28
 #define LECTURAS_JUMPER 9  // se acepta el nivel nuevo a la décima lectura seguida
 
 void configureTCC0(uint16_t match, uint16_t ipreescaler) {

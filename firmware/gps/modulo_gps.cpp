@@ -146,12 +146,7 @@ void paso_gps() {
       cestado_gps = 1;
       return;
     }
-    chora_gps = 0;
-    cminuto_gps = 0;
-    csegundo_gps = 0;
-    cdia_gps = 0;
-    cmes_gps = 0;
-    cano_gps = 0;
+    fecha_y_hora_gps_a_cero();
     memset(ctrama_rx_gps, 0, sizeof ctrama_rx_gps);
     ibytes_recibidos_trama_gps = 0;
     linea();

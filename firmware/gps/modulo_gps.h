@@ -95,6 +95,7 @@ uint32_t extraccion_dato_nmea(uint8_t ccampo, const char* pctrama, uint32_t ipos
 void extraccion_gga(const char* pctrama, uint32_t iposicion_inicial, uint32_t iposicion_final);
 void extraccion_gsa(const char* pctrama, uint32_t iposicion_inicial, uint32_t iposicion_final);
 void extraccion_rmc(const char* pctrama, uint32_t iposicion_inicial, uint32_t iposicion_final);
+void fecha_y_hora_gps_a_cero();  // fecha y hora del receptor a 0 (sin captura)
 
 // ---- Aceptación de la hora (captura_gps.cpp) ----
 // 1 si lo capturado vale para poner la hora (satélites, RMC 'A', diluciones y fecha no nula).

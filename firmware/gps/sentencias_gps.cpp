@@ -127,7 +127,7 @@ void extraccion_gsa(const char* pctrama, uint32_t iposicion_inicial, uint32_t ip
   cvdop = dilucion(17, pctrama, iposicion_inicial, iposicion_final);
 }
 
-static void fecha_y_hora_a_cero() {
+void fecha_y_hora_gps_a_cero() {
   chora_gps = 0;
   cminuto_gps = 0;
   csegundo_gps = 0;
@@ -142,7 +142,7 @@ void extraccion_rmc(const char* pctrama, uint32_t iposicion_inicial, uint32_t ip
   // Sin hora o sin fecha no queda ninguna de las dos.
   if (campo_presente(pctrama, p, iposicion_final) == 0 ||
       campo_presente(pctrama, q, iposicion_final) == 0) {
-    fecha_y_hora_a_cero();
+    fecha_y_hora_gps_a_cero();
   } else {
     chora_gps = uint8_t(cifras_en_sentencia(pctrama, p, 2, iposicion_final));
     cminuto_gps = uint8_t(cifras_en_sentencia(pctrama, p + 2, 2, iposicion_final));

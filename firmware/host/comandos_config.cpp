@@ -59,7 +59,7 @@ static void escritura_ajustes() {
   if (campo_zrx03(2, &v) == 1 && v >= 1 && v <= HORAS_SINCRONIZACION_MAXIMAS) choras_sincronizacion_gps = uint8_t(v);
   if (campo_zrx03(3, &v) == 1 && v <= 1) CTE_FACTOR_CORRECCION_DIRECCION_STANDAR = uint8_t(v);
   // El método no lo elige el host: la orden siempre deja el de velocidad.
-  CTE_METODO_DIRECCION = 0;
+  CTE_METODO_DIRECCION = METODO_VELOCIDAD;
   if (campo_zrx03(5, &v) == 1) CTE_PROCESAR_OLA_ALTURA_MINIMA = int32_t(saturado(v, MAXIMO_DOS_BYTES));
   if (campo_zrx03(6, &v) == 1) CTE_PROCESAR_OLA_ALTURA_MAXIMA = int32_t(saturado(v, MAXIMO_DOS_BYTES));
   if (campo_zrx03(7, &v) == 1) CTE_PROCESAR_OLA_PERIODO_MINIMO = uint16_t(saturado(v, MAXIMO_BYTE));

@@ -48,7 +48,7 @@ static_assert(sizeof(CTE_NUMERO_MAXIMO_FICHEROS) == 2, "el tope de ficheros ocup
 #define DEFECTO_IMPACTO_GRAVE 3
 #define DEFECTO_CANALES_ACTIVADOS 0xFFFFu
 #define DEFECTO_FACTOR_CORRECCION_DIRECCION 1
-#define DEFECTO_METODO_DIRECCION 0
+#define DEFECTO_METODO_DIRECCION METODO_VELOCIDAD
 #define DEFECTO_TOPE_MAXIMO_FICHEROS 100
 
 // ---- Huecos de uno y dos bytes (dos bytes en big-endian) ----

@@ -52,7 +52,11 @@ extern uint8_t cg_impacto_medio;                        // umbral de impacto med
 extern uint8_t cg_impacto_grave;                        // umbral de impacto grave (sólo se guarda y se informa)
 extern uint32_t icanales_activados_sensor;              // máscara de canales del sensor; se guardan 16 bits
 extern uint8_t CTE_FACTOR_CORRECCION_DIRECCION_STANDAR; // factor de corrección de la dirección; 0/1
-extern uint8_t CTE_METODO_DIRECCION;                    // método de dirección; 0 vel, 1 deriva, 2 ambos
+extern uint8_t CTE_METODO_DIRECCION;                    // método de dirección (MetodoDireccion)
+// Métodos de dirección; cualquier otro valor guardado no calcula ninguno.
+enum MetodoDireccion : uint8_t { METODO_VELOCIDAD = 0, METODO_DERIVA = 1, METODO_AMBOS = 2 };
+inline bool metodo_con_velocidad(uint8_t cmetodo) { return cmetodo == METODO_VELOCIDAD || cmetodo == METODO_AMBOS; }
+inline bool metodo_con_deriva(uint8_t cmetodo) { return cmetodo == METODO_DERIVA || cmetodo == METODO_AMBOS; }
 extern uint8_t CTE_PORCENTAJE_FULL_SD;                  // ocupación de la tarjeta en %; 111/112 marcas, 255 sin medir
 extern uint16_t REINICIOS_24H;                          // total de arranques al empezar el día
 extern uint8_t REINICIOS_24H_DIA;                       // día del mes de REINICIOS_24H; 0..31

@@ -7,6 +7,7 @@
 #include "comms/comunicaciones_pc.h"
 #include "core/reloj.h"
 #include "declaraciones.h"
+#include "settings/virtual_e2prom.h"
 #include "storage/gestion_sd.h"
 #include "waves/analisis_olas.h"
 
@@ -94,9 +95,6 @@ void quicksort(uint16_t* u, uint16_t* v, int izq, int der) {
   }
 }
 
-static bool metodo_velocidad(uint8_t cmetodo) { return cmetodo == 0 || cmetodo == 2; }
-static bool metodo_deriva(uint8_t cmetodo) { return cmetodo == 1 || cmetodo == 2; }
-
 static float angulo_medio(float fsuma_norte, float fsuma_este) {
   return float(atan2(double(fsuma_norte), double(fsuma_este)) / PI_DIRECCION * 180.0);
 }
@@ -173,10 +171,10 @@ static void campos_estadisticas(char* pcbuffer, uint8_t ctipo, const Estadistica
   insertamos_variable_buffer(pcbuffer, e.t3, 3, cfinal, ctipo);
   insertamos_variable_buffer(pcbuffer, e.t10, 3, cfinal, ctipo);
   insertamos_variable_buffer(pcbuffer, e.tav, 3, cfinal, ctipo);
-  if (metodo_velocidad(cmetodo)) insertamos_variable_buffer(pcbuffer, e.dir_vel, 4, cfinal, ctipo);
-  if (metodo_deriva(cmetodo)) insertamos_variable_buffer(pcbuffer, e.dir_der, 4, cfinal, ctipo);
-  if (metodo_velocidad(cmetodo)) insertamos_variable_buffer(pcbuffer, e.desv_vel, 4, cfinal, ctipo);
-  if (metodo_deriva(cmetodo)) insertamos_variable_buffer(pcbuffer, e.desv_der, 4, cfinal, ctipo);
+  if (metodo_con_velocidad(cmetodo)) insertamos_variable_buffer(pcbuffer, e.dir_vel, 4, cfinal, ctipo);
+  if (metodo_con_deriva(cmetodo)) insertamos_variable_buffer(pcbuffer, e.dir_der, 4, cfinal, ctipo);
+  if (metodo_con_velocidad(cmetodo)) insertamos_variable_buffer(pcbuffer, e.desv_vel, 4, cfinal, ctipo);
+  if (metodo_con_deriva(cmetodo)) insertamos_variable_buffer(pcbuffer, e.desv_der, 4, cfinal, ctipo);
   insertamos_variable_buffer(pcbuffer, e.flag_heading, 3, cfinal, ctipo);
   insertamos_variable_buffer(pcbuffer, e.flag_align, 3, cultimo, ctipo);
 }
@@ -340,16 +338,16 @@ void Calcular_Parametros_Salida_Ola_Promedio() {
   e.tav = mPeriodoPromedio;
   e.dir_vel = DIRECCION_NO_CALCULADA;
   e.dir_der = DIRECCION_NO_CALCULADA;
-  if (metodo_velocidad(cmetodo)) e.dir_vel = Tranformar_Angulo(angulo_medio(mVel_SumNorte, mVel_SumEste));
-  if (metodo_deriva(cmetodo)) e.dir_der = Tranformar_Angulo(angulo_medio(mDer_SumNorte, mDer_SumEste));
+  if (metodo_con_velocidad(cmetodo)) e.dir_vel = Tranformar_Angulo(angulo_medio(mVel_SumNorte, mVel_SumEste));
+  if (metodo_con_deriva(cmetodo)) e.dir_der = Tranformar_Angulo(angulo_medio(mDer_SumNorte, mDer_SumEste));
 
-  if (metodo_velocidad(cmetodo) || metodo_deriva(cmetodo)) {
+  if (metodo_con_velocidad(cmetodo) || metodo_con_deriva(cmetodo)) {
     e.desv_vel = DIRECCION_NO_CALCULADA;
     e.desv_der = DIRECCION_NO_CALCULADA;
-    if (metodo_velocidad(cmetodo)) {
+    if (metodo_con_velocidad(cmetodo)) {
       e.desv_vel = desviacion_media(mVectorDirMetVel, Valores_Vector_Ola(VECTOR_DIR_MET_VEL), uint16_t(e.dir_vel));
     }
-    if (metodo_deriva(cmetodo)) {
+    if (metodo_con_deriva(cmetodo)) {
       e.desv_der = desviacion_media(mVectorDirMetDer, Valores_Vector_Ola(VECTOR_DIR_MET_DER), uint16_t(e.dir_der));
     }
   }

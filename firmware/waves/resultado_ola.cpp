@@ -5,6 +5,7 @@
 #include "core/reloj.h"
 #include "declaraciones.h"
 #include "host/zrx03.h"
+#include "settings/virtual_e2prom.h"
 #include "waves/analisis_olas.h"
 
 #define PORCENTAJE_MAXIMO 100u
@@ -34,8 +35,8 @@ static void registro_ola(uint16_t Altura, uint16_t Periodo, uint32_t NumPtosOla,
   insertamos_variable_buffer(cbuffer_wav, Altura, 4, ' ', BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, Periodo, 3, ' ', BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, NumPtosOla, 5, ' ', BUFFER_WAV);
-  if (cmetodo == 0 || cmetodo == 2) insertamos_variable_buffer(cbuffer_wav, Dir_MetVel, 4, ' ', BUFFER_WAV);
-  if (cmetodo == 1 || cmetodo == 2) insertamos_variable_buffer(cbuffer_wav, Dir_MetDer, 4, ' ', BUFFER_WAV);
+  if (metodo_con_velocidad(cmetodo)) insertamos_variable_buffer(cbuffer_wav, Dir_MetVel, 4, ' ', BUFFER_WAV);
+  if (metodo_con_deriva(cmetodo)) insertamos_variable_buffer(cbuffer_wav, Dir_MetDer, 4, ' ', BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, mFlagHeading, 3, ' ', BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, mFlagAlign, 3, CARACTER_FINAL_CRLF, BUFFER_WAV);
   cierre_registro_buffer(cbuffer_wav, BUFFER_WAV);
@@ -44,20 +45,8 @@ static void registro_ola(uint16_t Altura, uint16_t Periodo, uint32_t NumPtosOla,
 void Calcular_Parametros_Salida_Ola() {
   uint16_t Dir_MetVel = DIRECCION_NO_CALCULADA;
   uint16_t Dir_MetDer = DIRECCION_NO_CALCULADA;
-  switch (CTE_METODO_DIRECCION_DEFINITIVA) {
-    case 0:
-      Dir_MetVel = Calculo_Direccion_Metodo_Velocidad();
-      break;
-    case 1:
-      Dir_MetDer = Calculo_Direccion_Metodo_Deriva();
-      break;
-    case 2:
-      Dir_MetVel = Calculo_Direccion_Metodo_Velocidad();
-      Dir_MetDer = Calculo_Direccion_Metodo_Deriva();
-      break;
-    default:
-      break;
-  }
+  if (metodo_con_velocidad(CTE_METODO_DIRECCION_DEFINITIVA)) Dir_MetVel = Calculo_Direccion_Metodo_Velocidad();
+  if (metodo_con_deriva(CTE_METODO_DIRECCION_DEFINITIVA)) Dir_MetDer = Calculo_Direccion_Metodo_Deriva();
 
   uint32_t duracion = Diferencia_Timespan(vIniOla_1, vFinOla_1);
   // Truncado (la prueba de aceptación redondea): a lo sumo 42949, cabe en 16 bits.
