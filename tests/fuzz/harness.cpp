@@ -8,7 +8,6 @@
 #include "board/wdt.h"
 #include "core/reloj.h"
 #include "support/static_firmware.h"
-#include "unit/core/firmware_ram.h"
 #include "unit/gps/gps_fixture.h"
 #include "unit/host/host_fixture.h"
 #include "unit/storage/storage_fixture.h"
@@ -35,11 +34,8 @@ Session::Session() : board_(std::make_unique<sim::Board>(sim::Board::Config{})) 
   board_->make_current();
   board_->set_firmware(test::static_firmware());
   board_->power_on_reset();
-  test::ResetFirmwareRam();
-  test::ResetStorageRam();
-  test::ResetWavesRam();
   test::ResetGpsRam();
-  test::ResetHostRam();
+  test::ResetWavesRam();
   sodaq_wdt_enable(WDT_PERIOD_2X);
 }
 

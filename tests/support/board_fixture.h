@@ -1,11 +1,12 @@
-// A fresh simulated board around the statically linked firmware, current for the test's hal calls.
-// Firmware globals are NOT reset between tests: set what a test depends on.
+// A fresh simulated board around the statically linked firmware, current for the test's hal calls,
+// and the firmware RAM at its start values, as after a reset of the chip.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "sim/board.h"
+#include "support/firmware_ram.h"
 #include "support/static_firmware.h"
 
 namespace olas::test {
@@ -27,6 +28,7 @@ class BoardFixture : public ::testing::Test {
  protected:
   BoardFixture() : board(sim::Board::Config{}), console(115200), host(38400) {
     board.make_current();
+    RestoreFirmwareRam();
     board.set_firmware(static_firmware());
     board.power_on_reset();
     board.attach(1, &console);

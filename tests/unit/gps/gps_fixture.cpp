@@ -15,49 +15,8 @@
 namespace olas::test {
 
 void ResetGpsRam() {
-  std::memset(ctrama_rx_gps, 0, sizeof ctrama_rx_gps);
-  ibytes_recibidos_trama_gps = 0;
-  cpeticion_nueva_hora = 0;
-  cfecha_capturada = 0;
-  cgps_configurado = 0;
-  creceptor_gps_mudo = 0;
-  cestado_gps = 1;
-  iposicion_inicio_trama_gps = iposicion_fin_trama_gps = 0;
-  cgps_con_datos_validos = 0;
-  chora_gps = cminuto_gps = csegundo_gps = cdia_gps = cmes_gps = cano_gps = 0;
-  csatelites = 0;
-  cgrados_latitud_gps = cminutos_latitud_gps = 0;
-  idiez_milesimas_minutos_latitud_gps = 0;
-  cnorte_sur_gps = 0;
-  cgrados_longitud_gps = cminutos_longitud_gps = 0;
-  idiez_milesimas_minutos_longitud_gps = 0;
-  ceste_oeste_gps = 0;
-  cpdop = chdop = cvdop = 99;
-  cgrados_latitud = cminutos_latitud = 0;
-  idiez_milesimas_minutos_latitud = 0;
-  cnorte_sur = 'N';
-  cgrados_longitud = cminutos_longitud = 0;
-  idiez_milesimas_minutos_longitud = 0;
-  ceste_oeste = 'W';
-  CONT_TRAMAS_GPS = 0;
-
-  Tiempo_Ajustar_Hora = 1;
-  Tiempo_Capturar_Hora_Inicial = 1;
-  Tiempo_Revision_Hora_GPS = 0;
-  CONT_TIEMPO_MICRO_FINAL = 0;
-  Tiempo_SBG_Ini = Tiempo_SBG_Fin = Tiempo_SBG_Diferencia = 0;
-  cdia_gps_anterior = chora_gps_anterior = cminuto_gps_anterior = csegundo_gps_anterior = 0;
-  cdia_comparativa = chora_comparativa = cminuto_comparativa = csegundo_comparativa = 0;
-  Tiempo_Diferencia_gps = Tiempo_Diferencia_Comparativa = Tiempo_Resta = 0;
-  Tiempo_Calculo = 0.0;
+  RestoreFirmwareRam();
   CTE_AJUSTE_RELOJ = 0;  // the clock-rate side has its own tests
-
-  std::memset(ibytes_a_escribir_sd, 0, sizeof ibytes_a_escribir_sd);
-  std::memset(cbuffer_zrx03, 0, sizeof cbuffer_zrx03);
-  ccalculo_checksum_nmea = 0;
-  cchecksum_nmea_zrx03 = 0;
-  cdatos_tx_zrx03 = 0;
-  cRevision_Resets_24h = 0;
 }
 
 std::string Nmea(const std::string& body) {

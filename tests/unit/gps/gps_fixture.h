@@ -13,6 +13,7 @@ namespace olas::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// The firmware RAM at its start values, the clock-rate correction off.
 void ResetGpsRam();
 
 // "$" body "*" two upper-case hex digits of the XOR of body, CR LF.

@@ -16,25 +16,6 @@
 
 namespace olas::test {
 
-void ResetHostRam() {
-  std::memset(ctrama_rx_zrx03, 0, sizeof ctrama_rx_zrx03);
-  ccantidad_bytes_rx_zrx03 = 0;
-  crecibiendo_trama_zrx03 = 0;
-  cfin_checksum_zrx03 = 0;
-  creset = 0;
-  CTE_USO_APP_ZRX03 = 0;
-  CTE_MODO_TRANSPARENTE = 0;
-  cextraigo_gps = 0;
-  ccalculo_checksum_nmea = 0;
-  cchecksum_nmea_zrx03 = 0;
-  ctam_trama_promedio = 0;
-  std::memset(cbuffer_promedio, 0, sizeof cbuffer_promedio);
-  std::memset(cbuffer_raw, 0, sizeof cbuffer_raw);
-  Tiempo_Resta = 0;
-  yy_ola = mm_ola = dd_ola = HH_ola = MM_ola = 0;
-  resSbgOk = 0;
-}
-
 std::string HostFrame(const std::string& body) {
   uint8_t x = 0;
   for (size_t i = 1; i < body.size(); ++i) x = uint8_t(x ^ uint8_t(body[i]));
@@ -61,7 +42,6 @@ std::string Body(const std::string& answer) {
 }
 
 HostTest::HostTest() {
-  ResetHostRam();
   board.attach(2, &sensor);
   setup();
   run_ms(50);

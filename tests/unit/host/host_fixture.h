@@ -9,9 +9,6 @@
 
 namespace olas::test {
 
-// Puts the host module's RAM-only flags and the values its answers report back to start values.
-void ResetHostRam();
-
 // "$" + body + "*" + two upper-case hex digits + CR LF.
 std::string HostFrame(const std::string& body);
 // True when `answer` is "$...*HH" CR LF with HH the XOR of the characters between '$' and '*'.

@@ -1,5 +1,5 @@
-// A board with the tick, the console and the host link running, and the RAM of the sensor link,
-// the sample window, the point record and the record buffers at their start values.
+// A board with the tick, the console and the host link running, the firmware RAM at its start
+// values, and every accepted sensor frame recorded.
 #pragma once
 
 #include <string>
@@ -10,8 +10,6 @@
 #include "unit/sensor/sbg_frames.h"
 
 namespace olas::test {
-
-void ResetSensorLinkRam();
 
 class SensorLinkFixture : public FirmwareFixture {
  protected:

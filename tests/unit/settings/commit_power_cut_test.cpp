@@ -24,7 +24,7 @@ class CommitPowerCut : public FirmwareFixture {
  protected:
   // A reset over the same flash: setup() as at power-up.
   void Boot() {
-    ResetFirmwareRam();
+    RestoreFirmwareRam();
     board.power_on_reset();
     console.text.clear();
     setup();

@@ -14,7 +14,7 @@ class SettingsStoreTest : public FirmwareFixture {
  protected:
   // Starts the board afresh over the same flash, as a reset does, and runs setup().
   void Restart() {
-    ResetFirmwareRam();
+    RestoreFirmwareRam();
     board.power_on_reset();
     console.text.clear();
     host.text.clear();

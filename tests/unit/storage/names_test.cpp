@@ -13,7 +13,7 @@ namespace olas::test {
 namespace {
 
 TEST(NamesTest, TextRoutinesPadOverflowVisiblyAndNeverLeaveTheirBuffer) {
-  ResetStorageRam();
+  RestoreFirmwareRam();
   char buffer[TAM_NOMBRE_FICHERO + 8];
   std::memset(buffer, 'x', sizeof buffer);
   inserto_variable(buffer, 7, 2);
@@ -33,7 +33,7 @@ TEST(NamesTest, TextRoutinesPadOverflowVisiblyAndNeverLeaveTheirBuffer) {
 }
 
 TEST(NamesTest, DirectoryAndFileNamesComeFromTheInternalClock) {
-  ResetStorageRam();
+  RestoreFirmwareRam();
   cdia_utc = 7;
   cmes_utc = 12;
   cano_utc = 23;

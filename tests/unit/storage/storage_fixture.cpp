@@ -14,42 +14,7 @@
 
 namespace olas::test {
 
-void ResetStorageRam() {
-  // Dropped, not closed: a reset loses whatever the files had not synced.
-  ffichero_raw = File();
-  ffichero_wav = File();
-  ffichero_res = File();
-  *miSD.vwd() = FatFile();
-  Sdirectorio = "";
-  NOMBRE_FICHERO_RAW = "";
-  NOMBRE_FICHERO_WAV = "";
-  NOMBRE_FICHERO_RES = "";
-  ctarjeta_sd_inicializada = 0;
-  resSdOk = 0;
-  ccreacion_nuevo_directorio = 0;
-  for (int t = 0; t < NUMERO_TIPOS_FICHERO; ++t) {
-    ccreacion_nuevo_fichero[t] = 0;
-    cescritura_sd[t] = 0;
-  }
-  Intentos_Creacion_Directorio = 0;
-  Intentos_Creacion_Fichero = 0;
-  ContadorNumeroFicheros = 0;
-  cbytes_nombre_fichero = 0;
-  cminuto_sincronizacion_sd = 0xFF;
-  cRevision_Resets_24h = 0;
-  CONT_TRAMAS_GPS = 0;
-  ContNumPtosOla = 0;
-
-  CTE_BORRAR_SD = 0;
-  cardSizeBlocks = cardCapacityMB = 0;
-  sectorsPerCluster = sectorsPerTrack = numberOfHeads = 0;
-  relSector = partSize = dataStart = fatStart = fatSize = 0;
-  partType = 0;
-  reservedSectors = 0;
-}
-
 StorageFixture::StorageFixture(bool start_tick) {
-  ResetStorageRam();
   if (start_tick) StartTickAndConsole();
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   image_path_ = ::testing::TempDir() + "storage_" + info->test_suite_name() + "_" + info->name() + ".img";
@@ -94,8 +59,7 @@ void StorageFixture::DateKnown(int day, int month, int year, int hour, int minut
 }
 
 void StorageFixture::Restart(int day, int month, int year, int hour, int minute) {
-  ResetFirmwareRam();
-  ResetStorageRam();
+  RestoreFirmwareRam();  // files dropped, not closed: a reset loses what they had not synced
   board.power_on_reset();
   StartTickAndConsole();
   run_ms(1);

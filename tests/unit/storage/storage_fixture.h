@@ -12,9 +12,6 @@
 
 namespace olas::test {
 
-// Puts every global of the storage and formatter modules back to its start value.
-void ResetStorageRam();
-
 class StorageFixture : public FirmwareFixture {
  protected:
   // start_tick = false leaves the board as before the first boot: no tick, no console port.
