@@ -13,11 +13,11 @@
 EEPROMClass EEPROM;
 
 namespace {
-constexpr uint32_t kOffsetValido = EEPROM_EMULATION_SIZE;
+constexpr uint32_t kOffsetValido = EEPROM_OFFSET_VALIDO;
 constexpr uint32_t kTamRegistro = EEPROM_EMULATION_SIZE + 1;
 constexpr uint8_t kMarcaValido = 1;
 constexpr uint32_t kOffsetCrc = EEPROM_BYTES_PROTEGIDOS;  // CRC de los protegidos, byte bajo primero
-constexpr uint32_t kOffsetCopia = kOffsetValido + 64;     // la página siguiente a la de la marca
+constexpr uint32_t kOffsetCopia = EEPROM_OFFSET_COPIA;
 constexpr uint32_t kTamCopia = EEPROM_BYTES_PROTEGIDOS + 3;  // datos, CRC y marca de la copia
 constexpr uint32_t kFilaMarca = kOffsetValido - kOffsetValido % HAL_FLASH_ROW_SIZE;
 static_assert(kTamRegistro <= HAL_FLASH_AREA_SIZE, "el registro no cabe en el área flash");

@@ -9,6 +9,10 @@
 // Bytes del principio (ajustes y contadores) que sobreviven a un corte en mitad de una grabación:
 // llevan su CRC en los dos bytes siguientes (32 y 33, que nadie más usa).
 #define EEPROM_BYTES_PROTEGIDOS 32
+// Disposición en el área flash: la marca de válido tras los datos y, en la página siguiente de la
+// misma fila, la copia de los bytes protegidos con su CRC y su propia marca.
+#define EEPROM_OFFSET_VALIDO EEPROM_EMULATION_SIZE
+#define EEPROM_OFFSET_COPIA (EEPROM_OFFSET_VALIDO + 64)
 
 class EEPROMClass {
  public:

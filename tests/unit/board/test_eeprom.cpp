@@ -11,7 +11,7 @@ namespace {
 
 using EepromTest = BoardFixture;
 
-constexpr int kValidFlag = 1024;  // the record's last byte
+constexpr int kValidFlag = EEPROM_OFFSET_VALIDO;  // the record's last byte
 
 TEST_F(EepromTest, StoreNeverCommittedIsInvalidAndReadsFF) {
   EEPROMClass blank;
@@ -92,7 +92,7 @@ TEST_F(EepromTest, CommitCutBeforeTheMarkKeepsTheSettingsBytesAndNeverHalfOfThem
   EXPECT_EQ(after.read(40), 0xFF) << "only the settings bytes have a copy";
 
   // a copy whose bytes do not match their check, over erased data rows: not valid
-  board.flash()[1088 + 5] ^= 0x01;
+  board.flash()[EEPROM_OFFSET_COPIA + 5] ^= 0x01;
   std::fill(board.flash().begin(), board.flash().begin() + 1024, uint8_t(0xFF));
   EEPROMClass broken;
   EXPECT_FALSE(broken.isValid());

@@ -103,8 +103,8 @@ TEST_F(CalendarTest, DayChangeResetsFileCountAndRequestsNewDirectory) {
   run_ms(20);  // let the trace leave the port
   EXPECT_EQ(console.text, "Nuevo Directorio");
   EXPECT_EQ(lectura_variable_contador_Ficheros(), 0);
-  EXPECT_EQ(board.flash()[24], 0);
-  EXPECT_EQ(board.flash()[25], 0);
+  EXPECT_EQ(board.flash()[E2P_CONTADOR_FICHEROS], 0);
+  EXPECT_EQ(board.flash()[E2P_CONTADOR_FICHEROS + 1], 0);
   EXPECT_EQ(ContadorNumeroFicheros, 0);
   EXPECT_EQ(cRevision_Resets_24h, 1);
   EXPECT_EQ(CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET, 1);

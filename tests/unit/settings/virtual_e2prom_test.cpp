@@ -59,7 +59,7 @@ TEST_F(SettingsStoreTest, BlankStoreGetsDefaultsAndCountsTheFirstStart) {
                                 2,    3,    0xFF, 0xFF, 1,    0,    0,  1,  0xFF, 0,    0,
                                 0,    1,    0,    0,    0,    100,  1,  0xBB, 0x80, 5};
   for (int a = 0; a < 32; ++a) EXPECT_EQ(board.flash()[a], expected[a]) << "address " << a;
-  EXPECT_EQ(board.flash()[1024], 1);  // committed
+  EXPECT_EQ(board.flash()[EEPROM_OFFSET_VALIDO], 1);  // committed
 
   // the next start loads what was stored and counts itself
   Restart();
@@ -84,7 +84,7 @@ TEST_F(SettingsStoreTest, ValuesWiderThanTheirSlotReloadTruncated) {
   EXPECT_EQ(CTE_PROCESAR_OLA_PERIODO_MAXIMO, 44);
   EXPECT_EQ(icanales_activados_sensor, 0x2345u);
   EXPECT_EQ(choras_sincronizacion_gps, 1);  // a stored 0 loads as 1
-  EXPECT_EQ(board.flash()[0], 0);            // and is not corrected in the store
+  EXPECT_EQ(board.flash()[E2P_HORAS_SINCRONIZACION_GPS], 0);  // and is not corrected in the store
 }
 
 TEST_F(SettingsStoreTest, ClockRateIsLoadedOnlyWithoutAutomaticCorrectionAndWithinRange) {
@@ -179,7 +179,7 @@ TEST_F(SettingsStoreTest, StoredBaudRateCodeSetsTheHostLinkBeforeItsBanner) {
   host.text.clear();
   Restart();
   EXPECT_EQ(board.mcu_baud(0), 38400u);
-  EXPECT_EQ(board.flash()[31], 9);  // the bad code stays in the store
+  EXPECT_EQ(board.flash()[E2P_BAUDRATE_ZRX], 9);  // the bad code stays in the store
   EXPECT_EQ(host.text.find("\r\n*******"), 0u);
 }
 
