@@ -78,6 +78,12 @@ void insertamos_variable_buffer(char* pcbuffer, uint32_t laux, uint8_t cnumero_c
   caracter_final(pcbuffer, ccaracter_final, ctipo);
 }
 
+void insertamos_fecha_buffer(char* pcbuffer, uint8_t cdia, uint8_t cmes, uint8_t cano, uint8_t chora,
+                             uint8_t cminuto, uint8_t ctipo) {
+  const uint8_t ccampos[] = {cdia, cmes, cano, chora, cminuto};
+  for (uint8_t ccampo : ccampos) insertamos_variable_buffer(pcbuffer, ccampo, 2, ',', ctipo);
+}
+
 void insertamos_variable_hex_buffer(char* pcbuffer, uint32_t laux, uint8_t cnumero_cifras, char ccaracter_final,
                                     uint8_t ctipo) {
   cifras_buffer(pcbuffer, laux, cnumero_cifras, lvalores_hexadecimales, NUMERO_MAXIMO_CIFRAS_HEX, ctipo);

@@ -51,6 +51,9 @@ void insertamos_mensaje_buffer(char* pcbuffer, const char* pcmensaje, uint8_t ct
 // un cociente inicial de 10..15 sale como 'A'..'F' (100 con 2 cifras: "A0"), mayor como '?'.
 void insertamos_variable_buffer(char* pcbuffer, uint32_t laux, uint8_t cnumero_cifras, char ccaracter_final,
                                 uint8_t ctipo);
+// "DD,MM,AA,HH,MM," (la cabecera de fecha de los registros y tramas de olas).
+void insertamos_fecha_buffer(char* pcbuffer, uint8_t cdia, uint8_t cmes, uint8_t cano, uint8_t chora,
+                             uint8_t cminuto, uint8_t ctipo);
 // Lo mismo en hexadecimal en mayúsculas (1..8 cifras).
 void insertamos_variable_hex_buffer(char* pcbuffer, uint32_t laux, uint8_t cnumero_cifras, char ccaracter_final,
                                     uint8_t ctipo);

@@ -182,11 +182,7 @@ static void campos_estadisticas(char* pcbuffer, uint8_t ctipo, const Estadistica
 // Registro para la tarjeta: fecha del reloj al cerrar y hora de inicio del intervalo.
 static void registro_res(const EstadisticasIntervalo& e) {
   ibytes_a_escribir_sd[BUFFER_RES] = 0;
-  insertamos_variable_buffer(cbuffer_res, cdia_utc, 2, ',', BUFFER_RES);
-  insertamos_variable_buffer(cbuffer_res, cmes_utc, 2, ',', BUFFER_RES);
-  insertamos_variable_buffer(cbuffer_res, cano_utc, 2, ',', BUFFER_RES);
-  insertamos_variable_buffer(cbuffer_res, HHini, 2, ',', BUFFER_RES);
-  insertamos_variable_buffer(cbuffer_res, MMini, 2, ',', BUFFER_RES);
+  insertamos_fecha_buffer(cbuffer_res, cdia_utc, cmes_utc, cano_utc, HHini, MMini, BUFFER_RES);
   campos_estadisticas(cbuffer_res, BUFFER_RES, e, ' ', CARACTER_FINAL_CRLF);
   cierre_registro_buffer(cbuffer_res, BUFFER_RES);
 }
@@ -194,11 +190,7 @@ static void registro_res(const EstadisticasIntervalo& e) {
 // Trama "RES," para el host: la hora es la actual.
 static void trama_res(const EstadisticasIntervalo& e) {
   comienzo_trama_zrx03("RES,");
-  insertamos_variable_buffer(cbuffer_zrx03, cdia_utc, 2, ',', BUFFER_ZRX03);
-  insertamos_variable_buffer(cbuffer_zrx03, cmes_utc, 2, ',', BUFFER_ZRX03);
-  insertamos_variable_buffer(cbuffer_zrx03, cano_utc, 2, ',', BUFFER_ZRX03);
-  insertamos_variable_buffer(cbuffer_zrx03, chora_utc, 2, ',', BUFFER_ZRX03);
-  insertamos_variable_buffer(cbuffer_zrx03, cminuto_utc, 2, ',', BUFFER_ZRX03);
+  insertamos_fecha_buffer(cbuffer_zrx03, cdia_utc, cmes_utc, cano_utc, chora_utc, cminuto_utc, BUFFER_ZRX03);
   campos_estadisticas(cbuffer_zrx03, BUFFER_ZRX03, e, ',', CARACTER_FINAL_NADA);
   cierre_trama_zrx03();
 }

@@ -26,11 +26,7 @@ static void registro_ola(uint16_t Altura, uint16_t Periodo, uint32_t NumPtosOla,
                          uint16_t Dir_MetDer) {
   uint8_t cmetodo = CTE_METODO_DIRECCION_DEFINITIVA;
   ibytes_a_escribir_sd[BUFFER_WAV] = 0;
-  insertamos_variable_buffer(cbuffer_wav, cdia_utc, 2, ',', BUFFER_WAV);
-  insertamos_variable_buffer(cbuffer_wav, cmes_utc, 2, ',', BUFFER_WAV);
-  insertamos_variable_buffer(cbuffer_wav, cano_utc, 2, ',', BUFFER_WAV);
-  insertamos_variable_buffer(cbuffer_wav, chora_utc, 2, ',', BUFFER_WAV);
-  insertamos_variable_buffer(cbuffer_wav, cminuto_utc, 2, ',', BUFFER_WAV);
+  insertamos_fecha_buffer(cbuffer_wav, cdia_utc, cmes_utc, cano_utc, chora_utc, cminuto_utc, BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, uint32_t(nOlas), 5, ' ', BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, Altura, 4, ' ', BUFFER_WAV);
   insertamos_variable_buffer(cbuffer_wav, Periodo, 3, ' ', BUFFER_WAV);
