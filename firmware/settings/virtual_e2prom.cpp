@@ -34,22 +34,13 @@ static_assert(sizeof(CTE_VELOCIDAD_RELOJ) == 4, "el ritmo del reloj es de 32 bit
 static_assert(sizeof(REINICIOS_24H) == 2, "el contador diario ocupa su hueco de 2 bytes");
 static_assert(sizeof(CTE_NUMERO_MAXIMO_FICHEROS) == 2, "el tope de ficheros ocupa su hueco de 2 bytes");
 
-// ---- Valores por defecto ----
-#define DEFECTO_HORAS_SINCRONIZACION_GPS 4
-#define DEFECTO_ALTURA_MINIMA 0
-#define DEFECTO_ALTURA_MAXIMA 3000
-#define DEFECTO_PERIODO_MINIMO 3
-#define DEFECTO_PERIODO_MAXIMO 90
-#define DEFECTO_INTERVALO_PROMEDIO 20
-#define DEFECTO_FRECUENCIA_MUESTREO 1
-#define DEFECTO_SENSOR_CON_GPS 0
-#define DEFECTO_IMPACTO_LEVE 1
-#define DEFECTO_IMPACTO_MEDIO 2
-#define DEFECTO_IMPACTO_GRAVE 3
-#define DEFECTO_CANALES_ACTIVADOS 0xFFFFu
-#define DEFECTO_FACTOR_CORRECCION_DIRECCION 1
-#define DEFECTO_METODO_DIRECCION METODO_VELOCIDAD
-#define DEFECTO_TOPE_MAXIMO_FICHEROS 100
+// ---- Valores por defecto: kDefecto_<global> de cada ajuste de la lista ----
+#define DEFINIR_DEFECTO(global, direccion, bytes, defecto) constexpr uint32_t kDefecto_##global = defecto;
+AJUSTES_DEL_GRUPO(DEFINIR_DEFECTO)
+AJUSTES_SUELTOS(DEFINIR_DEFECTO)
+CONTADORES_DEL_ALMACEN(DEFINIR_DEFECTO)
+#undef DEFINIR_DEFECTO
+static_assert(kDefecto_CTE_METODO_DIRECCION == METODO_VELOCIDAD, "el método por defecto es el de velocidad");
 
 // ---- Huecos de uno y dos bytes (dos bytes en big-endian) ----
 static uint8_t leer_1(int direccion) { return EEPROM.read(direccion); }
@@ -63,6 +54,13 @@ static void poner_1(int direccion, uint32_t valor) { EEPROM.write(direccion, uin
 static void poner_2(int direccion, uint32_t valor) {
   EEPROM.write(direccion, uint8_t((valor >> 8) & 0xFFu));
   EEPROM.write(direccion + 1, uint8_t(valor & 0xFFu));
+}
+
+static uint16_t leer_n(int direccion, uint8_t cbytes) { return cbytes == 2 ? leer_2(direccion) : leer_1(direccion); }
+
+static void poner_n(int direccion, uint8_t cbytes, uint32_t valor) {
+  if (cbytes == 2) poner_2(direccion, valor);
+  else poner_1(direccion, valor);
 }
 
 static void guardar_1(int direccion, uint32_t valor) {
@@ -127,59 +125,37 @@ void escritura_variable_Baudrate_ZRX(uint8_t cvalor) { guardar_1(E2P_BAUDRATE_ZR
 
 // ---- Operaciones de grupo ----
 void escritura_variables() {
-  poner_1(E2P_HORAS_SINCRONIZACION_GPS, choras_sincronizacion_gps);
-  poner_1(E2P_FACTOR_CORRECCION_DIRECCION, CTE_FACTOR_CORRECCION_DIRECCION_STANDAR);
-  poner_1(E2P_METODO_DIRECCION, CTE_METODO_DIRECCION);
-  poner_2(E2P_ALTURA_MINIMA, uint32_t(CTE_PROCESAR_OLA_ALTURA_MINIMA));
-  poner_2(E2P_ALTURA_MAXIMA, uint32_t(CTE_PROCESAR_OLA_ALTURA_MAXIMA));
-  poner_1(E2P_PERIODO_MINIMO, CTE_PROCESAR_OLA_PERIODO_MINIMO);
-  poner_1(E2P_PERIODO_MAXIMO, CTE_PROCESAR_OLA_PERIODO_MAXIMO);
-  poner_1(E2P_INTERVALO_PROMEDIO, uint32_t(CTE_INTERVALO_PROMEDIO));
-  poner_1(E2P_FRECUENCIA_MUESTREO, cfrecuencia_muestreo);
-  poner_1(E2P_SENSOR_CON_GPS, csensor_con_gps);
-  poner_1(E2P_IMPACTO_LEVE, cg_impacto_leve);
-  poner_1(E2P_IMPACTO_MEDIO, cg_impacto_medio);
-  poner_1(E2P_IMPACTO_GRAVE, cg_impacto_grave);
-  poner_2(E2P_CANALES_ACTIVADOS, icanales_activados_sensor);
+#define PONER_AJUSTE(global, direccion, bytes, defecto) poner_n(direccion, bytes, uint32_t(global));
+  AJUSTES_DEL_GRUPO(PONER_AJUSTE)
+#undef PONER_AJUSTE
   EEPROM.commit();
 }
 
 void grabacion_parametros_por_defecto() {
   Serial1.println("Grabacion de parametros por defecto.");
-  choras_sincronizacion_gps = DEFECTO_HORAS_SINCRONIZACION_GPS;
-  CTE_PROCESAR_OLA_ALTURA_MINIMA = DEFECTO_ALTURA_MINIMA;
-  CTE_PROCESAR_OLA_ALTURA_MAXIMA = DEFECTO_ALTURA_MAXIMA;
-  CTE_PROCESAR_OLA_PERIODO_MINIMO = DEFECTO_PERIODO_MINIMO;
-  CTE_PROCESAR_OLA_PERIODO_MAXIMO = DEFECTO_PERIODO_MAXIMO;
-  CTE_INTERVALO_PROMEDIO = DEFECTO_INTERVALO_PROMEDIO;
-  cfrecuencia_muestreo = DEFECTO_FRECUENCIA_MUESTREO;
-  csensor_con_gps = DEFECTO_SENSOR_CON_GPS;
-  cg_impacto_leve = DEFECTO_IMPACTO_LEVE;
-  cg_impacto_medio = DEFECTO_IMPACTO_MEDIO;
-  cg_impacto_grave = DEFECTO_IMPACTO_GRAVE;
-  icanales_activados_sensor = DEFECTO_CANALES_ACTIVADOS;
-  CTE_FACTOR_CORRECCION_DIRECCION_STANDAR = DEFECTO_FACTOR_CORRECCION_DIRECCION;
-  CTE_METODO_DIRECCION = DEFECTO_METODO_DIRECCION;
+#define AJUSTE_POR_DEFECTO(global, direccion, bytes, defecto) global = kDefecto_##global;
+  AJUSTES_DEL_GRUPO(AJUSTE_POR_DEFECTO)
+#undef AJUSTE_POR_DEFECTO
   escritura_variables();
 
-  escritura_variable_contador_reinicios(0);
-  escritura_variable_permitir_escritura_SD(1);
-  escritura_variable_contador_reinicios_24H(0);
-  escritura_variable_contador_reinicios_24H_DIA(0);
-  escritura_variable_Tope_Maximo_Ficheros(DEFECTO_TOPE_MAXIMO_FICHEROS);
-  escritura_variable_contador_Ficheros(0);
-  CTE_PERMITIR_ESCRITURA_SD = 1;
-  CTE_PERMITIR_ESCRITURA_SD_EEPROM = 1;
-  REINICIOS_24H = 0;
-  REINICIOS_24H_DIA = 0;
-  CTE_NUMERO_MAXIMO_FICHEROS = DEFECTO_TOPE_MAXIMO_FICHEROS;
-  ContadorNumeroFicheros = 0;
+  escritura_variable_contador_reinicios(kDefecto_contador_reinicios);
+  escritura_variable_permitir_escritura_SD(kDefecto_CTE_PERMITIR_ESCRITURA_SD);
+  escritura_variable_contador_reinicios_24H(kDefecto_reinicios_24h);
+  escritura_variable_contador_reinicios_24H_DIA(kDefecto_reinicios_24h_dia);
+  escritura_variable_Tope_Maximo_Ficheros(kDefecto_CTE_NUMERO_MAXIMO_FICHEROS);
+  escritura_variable_contador_Ficheros(kDefecto_contador_ficheros);
+  CTE_PERMITIR_ESCRITURA_SD = kDefecto_CTE_PERMITIR_ESCRITURA_SD;
+  CTE_PERMITIR_ESCRITURA_SD_EEPROM = kDefecto_CTE_PERMITIR_ESCRITURA_SD;
+  REINICIOS_24H = kDefecto_reinicios_24h;
+  REINICIOS_24H_DIA = kDefecto_reinicios_24h_dia;
+  CTE_NUMERO_MAXIMO_FICHEROS = kDefecto_CTE_NUMERO_MAXIMO_FICHEROS;
+  ContadorNumeroFicheros = kDefecto_contador_ficheros;
 
-  escritura_variable_permitir_ajuste_reloj(1);
-  escritura_variable_Velocidad_Reloj(VELOCIDAD_RELOJ_DEFECTO);
-  escritura_variable_Baudrate_ZRX(CODIGO_BAUDRATE_ZRX_DEFECTO);
-  CTE_AJUSTE_RELOJ = 1;
-  CTE_VELOCIDAD_RELOJ = VELOCIDAD_RELOJ_DEFECTO;
+  escritura_variable_permitir_ajuste_reloj(kDefecto_CTE_AJUSTE_RELOJ);
+  escritura_variable_Velocidad_Reloj(kDefecto_CTE_VELOCIDAD_RELOJ);
+  escritura_variable_Baudrate_ZRX(kDefecto_baudrate_zrx);
+  CTE_AJUSTE_RELOJ = kDefecto_CTE_AJUSTE_RELOJ;
+  CTE_VELOCIDAD_RELOJ = kDefecto_CTE_VELOCIDAD_RELOJ;
   // La ocupación de la tarjeta (dirección 19) no se toca: queda borrada (255) hasta medirla.
 }
 
@@ -191,21 +167,11 @@ void lectura_de_variables() {
     return;
   }
 
-  uint8_t choras = leer_1(E2P_HORAS_SINCRONIZACION_GPS);
-  choras_sincronizacion_gps = choras == 0 ? 1 : choras;  // 0 horas no es un intervalo: cada hora
-  CTE_FACTOR_CORRECCION_DIRECCION_STANDAR = leer_1(E2P_FACTOR_CORRECCION_DIRECCION);
-  CTE_METODO_DIRECCION = leer_1(E2P_METODO_DIRECCION);
-  CTE_PROCESAR_OLA_ALTURA_MINIMA = leer_2(E2P_ALTURA_MINIMA);
-  CTE_PROCESAR_OLA_ALTURA_MAXIMA = leer_2(E2P_ALTURA_MAXIMA);
-  CTE_PROCESAR_OLA_PERIODO_MINIMO = leer_1(E2P_PERIODO_MINIMO);
-  CTE_PROCESAR_OLA_PERIODO_MAXIMO = leer_1(E2P_PERIODO_MAXIMO);
-  CTE_INTERVALO_PROMEDIO = leer_1(E2P_INTERVALO_PROMEDIO);
-  cfrecuencia_muestreo = leer_1(E2P_FRECUENCIA_MUESTREO);
-  csensor_con_gps = leer_1(E2P_SENSOR_CON_GPS);
-  cg_impacto_leve = leer_1(E2P_IMPACTO_LEVE);
-  cg_impacto_medio = leer_1(E2P_IMPACTO_MEDIO);
-  cg_impacto_grave = leer_1(E2P_IMPACTO_GRAVE);
-  icanales_activados_sensor = leer_2(E2P_CANALES_ACTIVADOS);
+#define LEER_AJUSTE(global, direccion, bytes, defecto) global = leer_n(direccion, bytes);
+  AJUSTES_DEL_GRUPO(LEER_AJUSTE)
+#undef LEER_AJUSTE
+  // 0 horas no es un intervalo: cada hora.
+  if (choras_sincronizacion_gps == 0) choras_sincronizacion_gps = 1;
   CTE_PORCENTAJE_FULL_SD = leer_1(E2P_PORCENTAJE_SD);
   uint8_t cpermiso = leer_1(E2P_PERMITIR_ESCRITURA_SD);
   CTE_PERMITIR_ESCRITURA_SD = cpermiso;

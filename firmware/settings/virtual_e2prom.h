@@ -5,37 +5,11 @@
 
 #include <stdint.h>
 
-// ---- Direcciones del almacén ----
-#define E2P_HORAS_SINCRONIZACION_GPS 0
-#define E2P_ALTURA_MINIMA 1           // 2 bytes
-#define E2P_ALTURA_MAXIMA 3           // 2 bytes
-#define E2P_PERIODO_MINIMO 5
-#define E2P_PERIODO_MAXIMO 6
-#define E2P_INTERVALO_PROMEDIO 7
-#define E2P_FRECUENCIA_MUESTREO 8
-#define E2P_SENSOR_CON_GPS 9
-#define E2P_IMPACTO_LEVE 10
-#define E2P_IMPACTO_MEDIO 11
-#define E2P_IMPACTO_GRAVE 12
-#define E2P_CANALES_ACTIVADOS 13      // 2 bytes
-#define E2P_FACTOR_CORRECCION_DIRECCION 15
-#define E2P_METODO_DIRECCION 16
-#define E2P_CONTADOR_REINICIOS 17     // 2 bytes
-#define E2P_PORCENTAJE_SD 19
-#define E2P_REINICIOS_24H 20          // 2 bytes
-#define E2P_REINICIOS_24H_DIA 22
-#define E2P_PERMITIR_ESCRITURA_SD 23
-#define E2P_CONTADOR_FICHEROS 24      // 2 bytes
-#define E2P_TOPE_MAXIMO_FICHEROS 26   // 2 bytes
-#define E2P_PERMITIR_AJUSTE_RELOJ 28
-#define E2P_VELOCIDAD_RELOJ 29        // 2 bytes
-#define E2P_BAUDRATE_ZRX 31
+#include "settings/disposicion_ajustes.h"
 
-#define VELOCIDAD_RELOJ_DEFECTO 48000
 #define VELOCIDAD_RELOJ_MINIMA 47000
 #define VELOCIDAD_RELOJ_MAXIMA 49000
 #define CONTADOR_MAXIMO 65530u          // por encima se guarda 0
-#define CODIGO_BAUDRATE_ZRX_DEFECTO 5   // 38400 baudios
 #define CODIGO_BAUDRATE_ZRX_MAXIMO 8
 
 // ---- Ajustes (copia en RAM de lo guardado) ----
