@@ -130,7 +130,14 @@ std::string spectrum_svg(const std::vector<SpectrumRow>& rows, double fmin_hz, d
   Panel density{left, 70, width, 330, {}, {}};
   Panel heights{left, 450, width, 180, {}, {}};
   density.x = heights.x = Scale{double(t0), double(t1), left, left + width};
-  double f0 = fmin_hz, f1 = fmax_hz;
+  // Frequencies up to where the energy fades below the colour scale, not the whole band.
+  double f0 = fmin_hz, f1 = fmin_hz;
+  for (const SpectrumRow& r : rows)
+    for (size_t k = 0; k < r.spectrum.freq_hz.size(); ++k)
+      if (r.spectrum.freq_hz[k] <= fmax_hz && r.spectrum.density_m2hz[k] > 0 &&
+          std::log10(r.spectrum.density_m2hz[k]) > floor_log)
+        f1 = std::max(f1, r.spectrum.freq_hz[k]);
+  f1 = f1 > f0 ? std::min(fmax_hz, f1 * 1.1) : fmax_hz;
   std::vector<double> ft = nice_ticks(f0, f1, 6);
   density.y = Scale{f0, f1, density.top + density.height, density.top};
   double h0 = 0, h1 = hmax > 0 ? hmax * 1.1 : 1;
