@@ -233,11 +233,18 @@ struct SpectrumOptions {
   int rate = 0;  // 0: from the records
 };
 
+std::string hz(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", v);
+  return b;
+}
+
 int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o) {
   int64_t segment_s = duration(o.segment, "--segment");
+  if (segment_s < 10 || segment_s > 3600)
+    throw InputError("--segment: '" + o.segment + "' is not within 10 s .. 1 h");
   if (!(o.fmin_hz >= 0) || !(o.fmax_hz > o.fmin_hz))
-    throw InputError("--fmin/--fmax: " + std::to_string(o.fmin_hz) + " .. " + std::to_string(o.fmax_hz) +
-                     " Hz is not a frequency band");
+    throw InputError("--fmin/--fmax: " + hz(o.fmin_hz) + " .. " + hz(o.fmax_hz) + " Hz is not a frequency band");
   Inputs in = gather(args);
   if (in.raw.empty()) throw InputError("no RAW file among the inputs");
   Issues issues;
@@ -245,10 +252,9 @@ int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o)
   std::optional<int> rate = o.rate > 0 ? std::optional<int>(o.rate) : points_per_second(raw);
   if (!rate) throw InputError("cannot tell the points per second of the RAW records (too few): give --rate");
   size_t segment = size_t(segment_s) * size_t(*rate);
-  if (segment_s < 10 || segment_s > 3600)
-    throw InputError("--segment: '" + o.segment + "' is not within 10 s .. 1 h");
   if (o.fmax_hz > *rate / 2.0)
-    throw InputError("--fmax: " + std::to_string(o.fmax_hz) + " Hz is above half the sample rate");
+    throw InputError("--fmax: " + hz(o.fmax_hz) + " Hz is above half the sample rate (" + std::to_string(*rate) +
+                     " points per second)");
 
   std::map<int64_t, double> truth;  // true Hm0 by interval start
   for (const File& f : in.summary) {

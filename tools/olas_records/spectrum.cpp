@@ -22,8 +22,7 @@ double wrap360(double deg) {
 class Transform {
  public:
   explicit Transform(size_t n)
-      : n_(n),
-        in_(fftw_alloc_real(n), fftw_free),
+      : in_(fftw_alloc_real(n), fftw_free),
         out_(fftw_alloc_complex(n / 2 + 1), fftw_free),
         plan_(fftw_plan_dft_r2c_1d(int(n), in_.get(), out_.get(), FFTW_ESTIMATE), fftw_destroy_plan) {}
   double* input() { return in_.get(); }
@@ -31,7 +30,6 @@ class Transform {
   void run() { fftw_execute(plan_.get()); }
 
  private:
-  size_t n_;
   std::unique_ptr<double, decltype(&fftw_free)> in_;
   std::unique_ptr<fftw_complex, decltype(&fftw_free)> out_;
   std::unique_ptr<fftw_plan_s, decltype(&fftw_destroy_plan)> plan_;
