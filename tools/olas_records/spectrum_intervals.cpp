@@ -47,12 +47,12 @@ std::vector<SpectrumInterval> spectrum_intervals(const std::vector<RawPoint>& ra
   std::map<int64_t, const ResRecord*> starts;
   for (const ResRecord& r : res)
     if (r.t) starts.emplace(*r.t, &r);
-  int64_t length = 0;
-  for (auto it = starts.begin(); it != starts.end() && std::next(it) != starts.end(); ++it) {
-    int64_t d = std::next(it)->first - it->first;
-    length = length == 0 ? d : std::min(length, d);
-  }
-  length = length == 0 ? 1200 : std::clamp<int64_t>(length, 600, 3600);
+  // The usual spacing (a restart or a missing record makes a few others).
+  std::vector<int64_t> spacing;
+  for (auto it = starts.begin(); it != starts.end() && std::next(it) != starts.end(); ++it)
+    spacing.push_back(std::next(it)->first - it->first);
+  std::sort(spacing.begin(), spacing.end());
+  int64_t length = spacing.empty() ? 1200 : std::clamp<int64_t>(spacing[spacing.size() / 2], 600, 3600);
   std::map<int64_t, SpectrumInterval> intervals;
   for (auto it = starts.begin(); it != starts.end(); ++it) {
     SpectrumInterval v;
