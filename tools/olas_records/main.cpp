@@ -229,7 +229,8 @@ int run_intervals(const std::vector<std::string>& args, std::string output, Meth
 
 struct SpectrumOptions {
   std::string out_dir, svg, segment = "256s";
-  double fmin_hz = 0.03, fmax_hz = 1.0;
+  double fmin_hz = 0.03;
+  std::optional<double> fmax_hz;  // default: 1 Hz, or half the rate when that is lower
   int rate = 0;  // 0: from the records
 };
 
@@ -243,8 +244,9 @@ int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o)
   int64_t segment_s = duration(o.segment, "--segment");
   if (segment_s < 10 || segment_s > 3600)
     throw InputError("--segment: '" + o.segment + "' is not within 10 s .. 1 h");
-  if (!(o.fmin_hz >= 0) || !(o.fmax_hz > o.fmin_hz))
-    throw InputError("--fmin/--fmax: " + hz(o.fmin_hz) + " .. " + hz(o.fmax_hz) + " Hz is not a frequency band");
+  if (!(o.fmin_hz >= 0) || !(o.fmax_hz.value_or(1.0) > o.fmin_hz))
+    throw InputError("--fmin/--fmax: " + hz(o.fmin_hz) + " .. " + hz(o.fmax_hz.value_or(1.0)) +
+                     " Hz is not a frequency band");
   Inputs in = gather(args);
   if (in.raw.empty()) throw InputError("no RAW file among the inputs");
   Issues issues;
@@ -253,8 +255,11 @@ int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o)
   if (!rate) throw InputError("cannot tell the points per second of the RAW records (too few): give --rate");
   size_t segment = size_t(segment_s) * size_t(*rate);
   if (o.fmax_hz > *rate / 2.0)
-    throw InputError("--fmax: " + hz(o.fmax_hz) + " Hz is above half the sample rate (" + std::to_string(*rate) +
+    throw InputError("--fmax: " + hz(*o.fmax_hz) + " Hz is above half the sample rate (" + std::to_string(*rate) +
                      " points per second)");
+  const double fmax_hz = o.fmax_hz.value_or(std::min(1.0, *rate / 2.0));
+  if (!(fmax_hz > o.fmin_hz))
+    throw InputError("--fmin: " + hz(o.fmin_hz) + " Hz is not below half the sample rate");
 
   std::map<int64_t, double> truth;  // true Hm0 by interval start
   for (const File& f : in.summary) {
@@ -274,12 +279,17 @@ int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o)
     r.stretches = v.stretches.size();
     for (const Stretch& s : v.stretches) r.samples += s.size();
     r.spectrum = welch(v.stretches, *rate, segment);
-    r.bulk = bulk_figures(r.spectrum, o.fmin_hz, o.fmax_hz);
+    r.bulk = bulk_figures(r.spectrum, o.fmin_hz, fmax_hz);
     r.firmware_h13_m = v.firmware_h13_m;
     if (auto t = truth.find(v.start); t != truth.end()) r.truth_hm0_m = t->second;
     rows.push_back(std::move(r));
   }
   if (rows.empty()) throw InputError("no RAW record with a clock: no interval to analyse");
+  size_t used = 0;
+  for (const SpectrumRow& r : rows) used += r.samples;
+  if (used < raw.size())
+    std::printf("%zu of %zu RAW points left out: gaps, no clock, clamped velocities (%d points per second)\n",
+                raw.size() - used, raw.size(), *rate);
 
   std::string out_dir = o.out_dir.empty() ? (in.run_dir.empty() ? "." : (fs::path(in.run_dir) / "csv").string())
                                           : o.out_dir;
@@ -289,9 +299,9 @@ int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o)
   std::string table = (fs::path(out_dir) / "spectrum.csv").string();
   std::string bins = (fs::path(out_dir) / "spectrum_bins.csv").string();
   std::printf("%s: %zu row(s)\n", table.c_str(), write_spectrum_csv(table, rows));
-  std::printf("%s: %zu row(s)\n", bins.c_str(), write_spectrum_bins_csv(bins, rows, o.fmin_hz, o.fmax_hz));
+  std::printf("%s: %zu row(s)\n", bins.c_str(), write_spectrum_bins_csv(bins, rows, o.fmin_hz, fmax_hz));
   std::string svg = o.svg.empty() ? default_output(in, "spectrum.svg") : o.svg;
-  write_text(svg, spectrum_svg(rows, o.fmin_hz, o.fmax_hz));
+  write_text(svg, spectrum_svg(rows, o.fmin_hz, fmax_hz));
   std::printf("%s\n", svg.c_str());
   return finish(issues);
 }
@@ -336,7 +346,7 @@ int main(int argc, char** argv) {
   spectrum->add_option("--svg", so.svg, "SVG file (default: RUN/spectrum.svg, else spectrum.svg)");
   spectrum->add_option("--segment", so.segment, "Welch segment length: 256s, 4m (10 s .. 1 h)")->capture_default_str();
   spectrum->add_option("--fmin", so.fmin_hz, "lower end of the band of the moments, Hz")->capture_default_str();
-  spectrum->add_option("--fmax", so.fmax_hz, "upper end of the band of the moments, Hz")->capture_default_str();
+  spectrum->add_option("--fmax", so.fmax_hz, "upper end of the band of the moments, Hz (default: 1, or half the rate)");
   spectrum->add_option("--rate", so.rate, "RAW points per second (default: the usual count per second)")
       ->check(CLI::Range(1, 1000));
 
