@@ -26,22 +26,18 @@ fs::path temp(const std::string& name) {
   return fs::temp_directory_path() / ("olas_spectrum_" + std::to_string(getpid()) + "_" + name);
 }
 
-std::vector<std::string> cells(const std::string& line) {
-  std::vector<std::string> out;
-  std::istringstream l(line + ",");
-  for (std::string c; std::getline(l, c, ',');) out.push_back(c);
-  return out;
-}
-
 std::vector<Row> read_csv(const fs::path& p) {
   std::istringstream in(olas::scenario::ReadFile(p));
-  std::string line;
-  std::getline(in, line);
-  std::vector<std::string> header = cells(line);
+  std::vector<std::string> header;
   std::vector<Row> rows;
-  while (std::getline(in, line)) {
-    std::vector<std::string> c = cells(line);
-    for (size_t i = 0; i < header.size() && i < c.size(); ++i) (i ? rows.back() : rows.emplace_back())[header[i]] = c[i];
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream cells(line + ",");
+    if (!header.empty()) rows.emplace_back();
+    size_t i = 0;
+    for (std::string c; std::getline(cells, c, ','); ++i) {
+      if (rows.empty()) header.push_back(c);
+      else rows.back()[i < header.size() ? header[i] : "extra"] = c;
+    }
   }
   return rows;
 }
@@ -63,40 +59,27 @@ double jonswap(double f) {
   return scale * shape(f);
 }
 
-class SpectrumAtSea : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    olas::RunOptions o;
-    o.firmware_image = OLAS_FIRMWARE_IMAGE;
-    o.start_utc = olas::parse_utc(olas::kDefaultStart);
-    o.out_dir = temp("run").string();
-    o.quiet = true;
-    o.sea = olas::parse_sea("hs=2.5,tp=10,dir=250,spread=20,gamma=3.3", o.sea);
-    o.motion_unit.silences.push_back(olas::parse_silence("68m+90s"));  // 15:28:00 to 15:29:30
-    fs::remove_all(o.out_dir);
-    run_ = new fs::path(o.out_dir);
-    int sim = olas::run_simulation(o).exit_code;
-    std::string cmd = std::string(OLAS_RECORDS_EXE) + " spectrum " + run_->string() + " >/dev/null";
-    status_ = sim != 0 ? -sim : WEXITSTATUS(std::system(cmd.c_str()));
-  }
-  static void TearDownTestSuite() {
-    fs::remove_all(*run_);
-    delete run_;
-  }
-  static fs::path* run_;
-  static int status_;
-};
-fs::path* SpectrumAtSea::run_ = nullptr;
-int SpectrumAtSea::status_ = -1;
+// One run serves every check (ctest runs each test in a process of its own).
+TEST(SpectrumAtSea, FiguresAndDensityOfEachIntervalMatchTheKnownSeaEvenWithASilence) {
+  olas::RunOptions o;
+  o.firmware_image = OLAS_FIRMWARE_IMAGE;
+  o.start_utc = olas::parse_utc(olas::kDefaultStart);
+  o.out_dir = temp("run").string();
+  o.quiet = true;
+  o.sea = olas::parse_sea("hs=2.5,tp=10,dir=250,spread=20,gamma=3.3", o.sea);
+  o.motion_unit.silences.push_back(olas::parse_silence("68m+90s"));  // 15:28:00 to 15:29:30
+  const fs::path run = o.out_dir;
+  fs::remove_all(run);
+  ASSERT_EQ(olas::run_simulation(o).exit_code, 0);
+  std::string cmd = std::string(OLAS_RECORDS_EXE) + " spectrum " + run.string() + " >/dev/null";
+  ASSERT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
 
-TEST_F(SpectrumAtSea, EachIntervalsFiguresMatchItsTruthEvenWithASilence) {
-  ASSERT_EQ(status_, 0);
-  nlohmann::json summary = nlohmann::json::parse(olas::scenario::ReadFile(*run_ / "summary.json"));
+  nlohmann::json summary = nlohmann::json::parse(olas::scenario::ReadFile(run / "summary.json"));
   std::map<std::string, double> truth;
   for (const auto& v : summary["intervals"])
     if (v["truth"].is_object()) truth[v["start"].get<std::string>()] = v["truth"]["hm0_m"].get<double>();
   size_t matched = 0;
-  for (const Row& r : read_csv(*run_ / "csv" / "spectrum.csv")) {
+  for (const Row& r : read_csv(run / "csv" / "spectrum.csv")) {
     const std::string& at = r.at("start_utc");
     ASSERT_FALSE(r.at("hm0_m").empty()) << at;
     EXPECT_NEAR(std::stod(r.at("tp_s")), kTp, 0.15 * kTp) << at;
@@ -115,25 +98,22 @@ TEST_F(SpectrumAtSea, EachIntervalsFiguresMatchItsTruthEvenWithASilence) {
   EXPECT_GE(matched, 8u);
   // bad options are named, exit status 2
   for (std::string bad : {"--segment 5s", "--fmax 6"}) {
-    std::string cmd = std::string(OLAS_RECORDS_EXE) + " spectrum " + run_->string() + " " + bad + " 2>" +
-                      (*run_ / "err.txt").string();
+    std::string cmd = std::string(OLAS_RECORDS_EXE) + " spectrum " + run.string() + " " + bad + " 2>" +
+                      (run / "err.txt").string();
     EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 2) << bad;
-    EXPECT_NE(olas::scenario::ReadFile(*run_ / "err.txt").find(bad.substr(bad.find(' ') + 1)), std::string::npos);
+    EXPECT_NE(olas::scenario::ReadFile(run / "err.txt").find(bad.substr(bad.find(' ') + 1)), std::string::npos);
   }
-  std::string svg = olas::scenario::ReadFile(*run_ / "spectrum.svg");
+  std::string svg = olas::scenario::ReadFile(run / "spectrum.svg");
   for (const char* id : {"id=\"density\"", "id=\"peak\"", "id=\"hm0\"", "id=\"firmware-h13\"", "id=\"truth-hm0\""})
     EXPECT_NE(svg.find(id), std::string::npos) << id;
-}
 
-// The mean of the intervals' densities has Welch's chi-squared distribution with the sum of their
-// degrees of freedom about the JONSWAP spectrum as the Hann window sees it (smoothed over a few
-// bins, which matters at the narrow peak).
-TEST_F(SpectrumAtSea, EnergyDensityFollowsTheSeasJonswapSpectrumWithinWelchsBand) {
-  ASSERT_EQ(status_, 0);
+  // The mean of the intervals' densities has Welch's chi-squared distribution with the sum of their
+  // degrees of freedom about the JONSWAP spectrum as the Hann window sees it (smoothed over a few
+  // bins, which matters at the narrow peak).
   double edf = 0;
-  for (const Row& r : read_csv(*run_ / "csv" / "spectrum.csv")) edf += std::stod(r.at("edf"));
+  for (const Row& r : read_csv(run / "csv" / "spectrum.csv")) edf += std::stod(r.at("edf"));
   std::map<double, std::pair<double, int>> mean;
-  for (const Row& r : read_csv(*run_ / "csv" / "spectrum_bins.csv")) {
+  for (const Row& r : read_csv(run / "csv" / "spectrum_bins.csv")) {
     auto& m = mean[std::stod(r.at("freq_hz"))];
     m.first += std::stod(r.at("density_m2hz")), ++m.second;
   }
@@ -161,6 +141,7 @@ TEST_F(SpectrumAtSea, EnergyDensityFollowsTheSeasJonswapSpectrumWithinWelchsBand
     EXPECT_TRUE(ratio > lo * 0.8 && ratio < hi * 1.2) << f << " Hz: " << ratio << " of the spectrum";
   }
   EXPECT_LE(outside, bins / 20) << "of " << bins << " bins outside " << lo << " .. " << hi;
+  fs::remove_all(run);
 }
 
 }  // namespace
