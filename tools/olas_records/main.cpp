@@ -253,6 +253,8 @@ int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o)
   std::vector<RawPoint> raw = read_raws(in, issues);
   std::optional<int> rate = o.rate > 0 ? std::optional<int>(o.rate) : points_per_second(raw);
   if (!rate) throw InputError("cannot tell the points per second of the RAW records (too few): give --rate");
+  if (*rate > 1000)
+    throw InputError("the RAW records hold " + std::to_string(*rate) + " points per second, more than 1000: give --rate");
   size_t segment = size_t(segment_s) * size_t(*rate);
   if (o.fmax_hz > *rate / 2.0)
     throw InputError("--fmax: " + hz(*o.fmax_hz) + " Hz is above half the sample rate (" + std::to_string(*rate) +

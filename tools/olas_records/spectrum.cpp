@@ -64,7 +64,9 @@ void prepare(const std::vector<double>& x, size_t from, const std::vector<double
 
 Spectrum welch(const std::vector<Stretch>& stretches, double rate_hz, size_t segment) {
   Spectrum s;
-  if (segment < 4 || !(rate_hz > 0)) return s;
+  bool fits = false;
+  for (const Stretch& st : stretches) fits = fits || st.size() >= segment;
+  if (segment < 4 || !(rate_hz > 0) || !fits) return s;
   const size_t bins = segment / 2 + 1;
   std::vector<double> window(segment);
   double power = 0;
