@@ -171,7 +171,8 @@ std::string spectrum_svg(const std::vector<SpectrumRow>& rows, double fmin_hz, d
     svg.marker("circle", density.x((double(r.start) + double(r.end)) / 2), density.y(f), {"#d62728", "#fff", "", 1.4},
                clock_text(r.start) + ": Hm0 " + num(b.hm0_m, 2) + " m, Tp " + num(b.tp_s, 1) + " s, Tm02 " +
                    num(b.tm02_s, 1) + " s, mean direction " + num(b.dm_deg, 0) + " deg, spread " +
-                   num(b.spread_deg, 0) + " deg");
+                   num(b.spread_deg, 0) + " deg" +
+                   (r.stretches > 1 ? ", from " + std::to_string(r.stretches) + " stretches between gaps" : ""));
   }
   svg.end_group();
   density.frame(svg);
@@ -195,7 +196,7 @@ std::string spectrum_svg(const std::vector<SpectrumRow>& rows, double fmin_hz, d
     std::optional<double> (*value)(const SpectrumRow&);
   };
   std::vector<Series> series = {
-      {"hm0", "Hm0, from the spectrum", "#1f77b4", "", "circle",
+      {"hm0", "Hm0, spectral", "#1f77b4", "", "circle",
        [](const SpectrumRow& r) { return r.bulk ? std::optional<double>(r.bulk->hm0_m) : std::nullopt; }},
       {"firmware-h13", "H1/3, firmware", "#e8710a", "", "square", [](const SpectrumRow& r) { return r.firmware_h13_m; }},
       {"truth-hm0", "Hm0, true sea", "#222", "6 4", "circle", [](const SpectrumRow& r) { return r.truth_hm0_m; }},
