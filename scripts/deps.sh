@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the simulator need (only what is missing).
 set -euo pipefail
 pkgs=(cmake g++ clang-14 libclang-rt-14-dev make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-      nlohmann-json3-dev dosfstools mtools python3-jsonschema
+      nlohmann-json3-dev libfftw3-dev dosfstools mtools python3-jsonschema
       gcc-arm-none-eabi libnewlib-arm-none-eabi qemu-system-arm)
 need=()
 for pkg in "${pkgs[@]}"; do

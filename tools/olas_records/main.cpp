@@ -2,6 +2,8 @@
 //   olas_records csv RUN|FILE...        raw.csv, wav.csv, res.csv, host_res.csv, gps.csv
 //   olas_records heave RUN|FILE...      heave with the detected waves (first 10 minutes by default)
 //   olas_records intervals RUN|FILE...  H1/3, Hmax and direction per interval, against the truth
+//   olas_records spectrum RUN|FILE...   spectrum.csv, spectrum_bins.csv, spectrum.svg: the spectral
+//                                       sea state of every interval from the RAW records
 // Exit status: 0; 1 when lines were skipped (malformed, wrong checksum: listed on stderr with
 // file:line, the outputs written from the rest); 2 on a missing or unreadable file or a bad option.
 #include <CLI/CLI.hpp>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -19,6 +22,9 @@
 #include "olas_records/csv.h"
 #include "olas_records/plots.h"
 #include "olas_records/records.h"
+#include "olas_records/spectrum.h"
+#include "olas_records/spectrum_intervals.h"
+#include "olas_records/spectrum_output.h"
 
 namespace {
 
@@ -221,6 +227,87 @@ int run_intervals(const std::vector<std::string>& args, std::string output, Meth
   return finish(issues);
 }
 
+struct SpectrumOptions {
+  std::string out_dir, svg, segment = "256s";
+  double fmin_hz = 0.03;
+  std::optional<double> fmax_hz;  // default: 1 Hz, or half the rate when that is lower
+  int rate = 0;  // 0: from the records
+};
+
+std::string hz(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", v);
+  return b;
+}
+
+int run_spectrum(const std::vector<std::string>& args, const SpectrumOptions& o) {
+  int64_t segment_s = duration(o.segment, "--segment");
+  if (segment_s < 10 || segment_s > 3600)
+    throw InputError("--segment: '" + o.segment + "' is not within 10 s .. 1 h");
+  if (!(o.fmin_hz >= 0) || !(o.fmax_hz.value_or(1.0) > o.fmin_hz))
+    throw InputError("--fmin/--fmax: " + hz(o.fmin_hz) + " .. " + hz(o.fmax_hz.value_or(1.0)) +
+                     " Hz is not a frequency band");
+  Inputs in = gather(args);
+  if (in.raw.empty()) throw InputError("no RAW file among the inputs");
+  Issues issues;
+  std::vector<RawPoint> raw = read_raws(in, issues);
+  std::optional<int> rate = o.rate > 0 ? std::optional<int>(o.rate) : points_per_second(raw);
+  if (!rate) throw InputError("cannot tell the points per second of the RAW records (too few): give --rate");
+  if (*rate > 1000)
+    throw InputError("the RAW records hold " + std::to_string(*rate) + " points per second, more than 1000: give --rate");
+  size_t segment = size_t(segment_s) * size_t(*rate);
+  if (o.fmax_hz > *rate / 2.0)
+    throw InputError("--fmax: " + hz(*o.fmax_hz) + " Hz is above half the sample rate (" + std::to_string(*rate) +
+                     " points per second)");
+  const double fmax_hz = o.fmax_hz.value_or(std::min(1.0, *rate / 2.0));
+  if (!(fmax_hz > o.fmin_hz))
+    throw InputError("--fmin: " + hz(o.fmin_hz) + " Hz is not below half the sample rate");
+
+  std::map<int64_t, double> truth;  // true Hm0 by interval start
+  for (const File& f : in.summary) {
+    std::ifstream s(f.path, std::ios::binary);
+    nlohmann::json j = nlohmann::json::parse(s, nullptr, false);
+    if (j.is_discarded()) throw InputError("'" + f.path + "' is not JSON");
+    if (auto list = intervals_from_summary(j))
+      for (const Interval& v : *list)
+        if (v.truth && v.truth->hm0_m) truth[v.start] = *v.truth->hm0_m;
+  }
+
+  std::vector<SpectrumRow> rows;
+  for (const SpectrumInterval& v : spectrum_intervals(raw, read_reses(in, Method::velocity, issues), *rate)) {
+    SpectrumRow r;
+    r.start = v.start;
+    r.end = v.end;
+    r.stretches = v.stretches.size();
+    for (const Stretch& s : v.stretches) r.samples += s.size();
+    r.spectrum = welch(v.stretches, *rate, segment);
+    r.bulk = bulk_figures(r.spectrum, o.fmin_hz, fmax_hz);
+    r.firmware_h13_m = v.firmware_h13_m;
+    if (auto t = truth.find(v.start); t != truth.end()) r.truth_hm0_m = t->second;
+    rows.push_back(std::move(r));
+  }
+  if (rows.empty()) throw InputError("no RAW record with a clock: no interval to analyse");
+  size_t used = 0;
+  for (const SpectrumRow& r : rows) used += r.samples;
+  if (used < raw.size())
+    std::printf("%zu of %zu RAW points left out: gaps, no clock, clamped velocities (%d points per second)\n",
+                raw.size() - used, raw.size(), *rate);
+
+  std::string out_dir = o.out_dir.empty() ? (in.run_dir.empty() ? "." : (fs::path(in.run_dir) / "csv").string())
+                                          : o.out_dir;
+  std::error_code ec;
+  fs::create_directories(out_dir, ec);
+  if (!fs::is_directory(out_dir)) throw InputError("cannot make the output folder '" + out_dir + "'");
+  std::string table = (fs::path(out_dir) / "spectrum.csv").string();
+  std::string bins = (fs::path(out_dir) / "spectrum_bins.csv").string();
+  std::printf("%s: %zu row(s)\n", table.c_str(), write_spectrum_csv(table, rows));
+  std::printf("%s: %zu row(s)\n", bins.c_str(), write_spectrum_bins_csv(bins, rows, o.fmin_hz, fmax_hz));
+  std::string svg = o.svg.empty() ? default_output(in, "spectrum.svg") : o.svg;
+  write_text(svg, spectrum_svg(rows, o.fmin_hz, fmax_hz));
+  std::printf("%s\n", svg.c_str());
+  return finish(issues);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -252,6 +339,19 @@ int main(int argc, char** argv) {
   intervals->add_option("-o,--out", out, "SVG file (default: RUN/intervals.svg, else intervals.svg)");
   intervals->add_option("--method", method_name, method_help)->check(CLI::IsMember({"velocity", "drift"}));
 
+  SpectrumOptions so;
+  auto* spectrum = app.add_subcommand(
+      "spectrum", "CSV and SVG: Hm0, Tp, Tm01, Tm02, directions and spread per interval from the RAW records' "
+                  "spectra (Welch, Hann, at least 50 % overlap)");
+  spectrum->add_option("INPUT", inputs, inputs_help)->required();
+  spectrum->add_option("-o,--out", so.out_dir, "CSV folder (default: RUN/csv for a run folder, else .)");
+  spectrum->add_option("--svg", so.svg, "SVG file (default: RUN/spectrum.svg, else spectrum.svg)");
+  spectrum->add_option("--segment", so.segment, "Welch segment length: 256s, 4m (10 s .. 1 h)")->capture_default_str();
+  spectrum->add_option("--fmin", so.fmin_hz, "lower end of the band of the moments, Hz")->capture_default_str();
+  spectrum->add_option("--fmax", so.fmax_hz, "upper end of the band of the moments, Hz (default: 1, or half the rate)");
+  spectrum->add_option("--rate", so.rate, "RAW points per second (default: the usual count per second)")
+      ->check(CLI::Range(1, 1000));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -264,6 +364,7 @@ int main(int argc, char** argv) {
   try {
     if (*csv) return run_csv(inputs, out, method);
     if (*heave) return run_heave(inputs, out, from, offset, span);
+    if (*spectrum) return run_spectrum(inputs, so);
     return run_intervals(inputs, out, method);
   } catch (const InputError& e) {
     std::fprintf(stderr, "olas_records: %s\n", e.what());

@@ -228,7 +228,7 @@ std::optional<std::vector<Interval>> intervals_from_summary(const nlohmann::json
     }
     if (e.contains("truth") && e["truth"].is_object()) {
       const nlohmann::json& r = e["truth"];
-      v.truth = Interval::Truth{number(r, "hmax_m"), number(r, "h13_m"), number(r, "mean_dir_deg")};
+      v.truth = Interval::Truth{number(r, "hmax_m"), number(r, "h13_m"), number(r, "mean_dir_deg"), number(r, "hm0_m")};
     }
     if (!(e.contains("end") && e["end"].is_string())) v.end = -1;  // filled in below
     out.push_back(v);

@@ -27,7 +27,7 @@ struct Interval {
   };
   std::optional<Firmware> firmware;
   struct Truth {
-    std::optional<double> hmax_m, h13_m, dir_deg;
+    std::optional<double> hmax_m, h13_m, dir_deg, hm0_m;
   };
   std::optional<Truth> truth;
 };
