@@ -73,7 +73,7 @@ class FatVolume {
         inicio_datos_(0),
         inicio_volumen_(0),
         bloque_fsinfo_(0),
-        siguiente_libre_(2),
+        siguiente_libre_(0),  // init lo pone en 2; todo a cero deja el objeto en .bss
         entradas_raiz_(0),
         num_fats_(0),
         fsinfo_invalido_(0),
@@ -106,6 +106,7 @@ class FatVolume {
 
  private:
   friend class FatFile;
+  friend class SdFat;
   // Caché de SD_BLOQUES_CACHE bloques: leer (si no está, sustituye al usado hace más tiempo,
   // mejor uno sin cambios) o preparar un bloque nuevo sin leerlo (lleno de ceros). null si falla.
   uint8_t* cacheLeer(uint32_t bloque);
@@ -249,7 +250,8 @@ class File : public FatFile {
 // Tarjeta, volumen y directorio de trabajo juntos.
 class SdFat {
  public:
-  constexpr SdFat() : tarjeta_(), volumen_(&tarjeta_), trabajo_() {}
+  // Sin punteros en la construcción: el objeto entero (con la caché) va a .bss y no ocupa flash.
+  constexpr SdFat() : tarjeta_(), volumen_(), trabajo_() {}
   SdFat(const SdFat&) = delete;
   SdFat& operator=(const SdFat&) = delete;
 
@@ -257,7 +259,10 @@ class SdFat {
   // de trabajo.
   bool begin(uint8_t csPin, uint32_t spiHz = SD_SCK_MHZ(12));
   SdSpiCard* card() { return &tarjeta_; }
-  FatVolume* vol() { return &volumen_; }
+  FatVolume* vol() {
+    volumen_.tarjeta_ = &tarjeta_;
+    return &volumen_;
+  }
   FatFile* vwd() { return &trabajo_; }  // directorio de trabajo
   bool exists(const char* path);
   bool mkdir(const char* path, bool pFlag = true);
