@@ -254,11 +254,18 @@ bool FatFile::crearEntrada(const uint8_t nombre[11], uint8_t caja, uint8_t atrib
   }
   uint8_t* p = v->cacheLeer(b);
   if (p == nullptr) return false;
+  uint8_t* e = p + pos % SD_BLOCK_SIZE;
+  uint8_t antes[kTamEntrada];
+  memcpy(antes, e, kTamEntrada);
   uint16_t fecha, hora;
   fechaHora(fecha_hora_, &fecha, &hora);
-  rellenarEntrada(p + pos % SD_BLOCK_SIZE, nombre, caja, atributo, cluster, fecha, hora);
+  rellenarEntrada(e, nombre, caja, atributo, cluster, fecha, hora);
   v->cacheMarcarSucio();
-  if (!v->cacheSync()) return false;
+  if (!v->cacheSync()) {
+    // Una entrada que no llegó a la tarjeta no se ve: ninguna búsqueda la halla en la caché.
+    if (v->cachePendiente(b)) memcpy(e, antes, kTamEntrada);
+    return false;
+  }
   *bloque = b;
   *indice = static_cast<uint8_t>((pos % SD_BLOCK_SIZE) / kTamEntrada);
   return true;

@@ -121,6 +121,11 @@ class FatVolume {
     if (escribirRanura(ranura_actual_)) estado_cache_[ranura_actual_] = 0;
   }
   uint8_t buscarRanura(uint32_t bloque) const;
+  // El bloque está en la caché con cambios que aún no llegaron a la tarjeta.
+  bool cachePendiente(uint32_t bloque) const {
+    const uint8_t r = buscarRanura(bloque);
+    return r < SD_BLOQUES_CACHE && (estado_cache_[r] & 2u) != 0;
+  }
   uint8_t ranuraLibre();
   bool escribirRanura(uint8_t r);
   bool fallo();
