@@ -31,8 +31,8 @@ typedef uint16_t oflag_t;
 #define SD_CARD_TYPE_SDHC 3
 
 #define SD_BLOCK_SIZE 512u
-// Bloques en la caché del volumen: el de datos de RAW y de WAV, la FAT en uso, el directorio del
-// día y la raíz, sin que ninguno eche a otro mientras se registra.
+// Bloques en la caché del volumen: el de datos de RAW y de WAV, la FAT en uso y el bloque de
+// directorio de la entrada de cada uno, sin que ninguno eche a otro mientras se registra.
 #define SD_BLOQUES_CACHE 5
 
 // La tarjeta en bruto: bloques de 512 bytes. cardSize() lee el CSD en cada llamada.
