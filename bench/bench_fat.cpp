@@ -1,7 +1,8 @@
 // The FAT driver on a simulated card: what logging costs the card, and the driver's throughput.
 // Run: ./build/bench/bench_fat   (needs mkfs.fat; the images are sparse files in the temp dir)
 //
-// Counters: writes_per_kB / reads_per_kB = card block operations per kilobyte of records;
+// Counters: writes_per_kB / reads_per_kB = card block operations per kilobyte of records (a
+// block holds half a kilobyte: 2 writes per kB is the floor for records that fill their blocks);
 // virt_ms_per_kB = virtual time the card takes (0.2 ms per read, 1 ms per write);
 // bytes_per_second = the driver's own speed on the host (wall time).
 #include <benchmark/benchmark.h>
@@ -112,6 +113,42 @@ void BM_OpenAppendClose(benchmark::State& state) {
   report(state, rig, bytes, r0, w0, t0);
 }
 BENCHMARK(BM_OpenAppendClose)->Arg(16)->Arg(32)->ArgName("fat");
+
+// A minute of the logger: RAW and WAV open side by side in the day's directory, ten point records
+// a second each checked with exists() before it is written, a wave record every 8 s, both files
+// synced at the end of the minute.
+void BM_LoggerMinute(benchmark::State& state) {
+  Rig rig(int(state.range(0)));
+  if (!rig.ok) {
+    state.SkipWithError("mkfs.fat missing or the image did not mount");
+    return;
+  }
+  rig.sd.mkdir("261207");
+  const char* raw_path = "261207/1420.raw";
+  const char* wav_path = "261207/1420.wav";
+  File raw = rig.sd.open(raw_path, O_WRONLY | O_APPEND | O_CREAT);
+  File wav = rig.sd.open(wav_path, O_WRONLY | O_APPEND | O_CREAT);
+  uint64_t bytes = 0, r0 = rig.card->counters().blocks_read, w0 = rig.card->counters().blocks_written;
+  sim::Cycles t0 = rig.board.now();
+  uint32_t n = 0;
+  for (auto _ : state) {
+    for (int tenth = 0; tenth < 600; ++tenth) {
+      std::string r = record(n++);
+      if (rig.sd.exists(raw_path)) raw.write(r.data(), r.size());
+      bytes += r.size();
+      if (tenth % 80 == 79 && rig.sd.exists(wav_path)) {
+        wav.write(r.data(), r.size());
+        bytes += r.size();
+      }
+    }
+    raw.sync();
+    wav.sync();
+  }
+  raw.close();
+  wav.close();
+  report(state, rig, bytes, r0, w0, t0);
+}
+BENCHMARK(BM_LoggerMinute)->Arg(16)->Arg(32)->ArgName("fat");
 
 // Bulk throughput: whole blocks appended, one sync at the end of each megabyte.
 void BM_SequentialWrite(benchmark::State& state) {

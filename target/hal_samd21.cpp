@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "monton.h"
 #include "samd21.h"
 #include "samd21_hal.h"
 
@@ -237,9 +238,9 @@ void hal_poll(void) {}
 uint32_t hal_irq_save(void) { return desactivar_interrupciones(); }
 void hal_irq_restore(uint32_t estado) { restaurar_interrupciones(estado); }
 
-// El montón de newlib (_sbrk no pasa de __heap_fin).
-void* hal_heap_realloc(void* bloque, size_t tam) { return realloc(bloque, tam); }
-void hal_heap_free(void* bloque) { free(bloque); }
+// El montón propio de monton.h, sobre _sbrk (que no pasa de __heap_fin).
+void* hal_heap_realloc(void* bloque, size_t tam) { return monton::cambiar(bloque, tam); }
+void hal_heap_free(void* bloque) { monton::liberar(bloque); }
 
 // ---- TCC0 ------------------------------------------------------------------------------------
 

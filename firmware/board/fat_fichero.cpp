@@ -254,11 +254,18 @@ bool FatFile::crearEntrada(const uint8_t nombre[11], uint8_t caja, uint8_t atrib
   }
   uint8_t* p = v->cacheLeer(b);
   if (p == nullptr) return false;
+  uint8_t* e = p + pos % SD_BLOCK_SIZE;
+  uint8_t antes[kTamEntrada];
+  memcpy(antes, e, kTamEntrada);
   uint16_t fecha, hora;
   fechaHora(fecha_hora_, &fecha, &hora);
-  rellenarEntrada(p + pos % SD_BLOCK_SIZE, nombre, caja, atributo, cluster, fecha, hora);
+  rellenarEntrada(e, nombre, caja, atributo, cluster, fecha, hora);
   v->cacheMarcarSucio();
-  if (!v->cacheSync()) return false;
+  if (!v->cacheSync()) {
+    // Una entrada que no llegó a la tarjeta no se ve: ninguna búsqueda la halla en la caché.
+    if (v->cachePendiente(b)) memcpy(e, antes, kTamEntrada);
+    return false;
+  }
   *bloque = b;
   *indice = static_cast<uint8_t>((pos % SD_BLOCK_SIZE) / kTamEntrada);
   return true;
@@ -561,6 +568,8 @@ int FatFile::write(const void* buf, size_t nbyte) {
     if (k > 0xFFFFFFFFu - posicion_) k = 0xFFFFFFFFu - posicion_;
     memcpy(p + off, src + hecho, k);
     volumen_->cacheMarcarSucio();
+    // Un bloque lleno ya no cambia: se escribe ahora y no ocupa la caché hasta la sincronización.
+    if (off + k == SD_BLOCK_SIZE) volumen_->cacheSoltarActual();
     hecho += k;
     posicion_ += static_cast<uint32_t>(k);
     if (posicion_ > tamano_) {
@@ -584,7 +593,8 @@ bool FatFile::sync() {
   if (!vigente()) return false;
   FatVolume* v = volumen_;
   if ((modo_ & kEntradaSucia) && bloque_entrada_ != 0) {
-    // Cargar la entrada vacía antes el bloque de datos: los datos llegan antes que el tamaño.
+    // Los datos y la FAT llegan a la tarjeta antes que el tamaño que los cuenta.
+    if (!v->cacheSync()) return false;
     uint8_t* p = v->cacheLeer(bloque_entrada_);
     if (p == nullptr) return false;
     uint8_t* e = p + indice_entrada_ * kTamEntrada;

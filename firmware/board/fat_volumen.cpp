@@ -1,7 +1,7 @@
-// fat_volumen.cpp: montaje de un volumen FAT16/FAT32, la caché de un bloque, la FAT y la reserva
+// fat_volumen.cpp: montaje de un volumen FAT16/FAT32, la caché de bloques, la FAT y la reserva
 // de clusters. Orden de escritura pensado para cortes de alimentación: el FSInfo se marca
-// "desconocido" antes del primer cambio de la FAT, y la FAT se escribe antes que los datos
-// (la caché vacía el bloque anterior al cargar el siguiente).
+// "desconocido" antes del primer cambio de la FAT, y nunca hay dos bloques de la FAT con cambios
+// a la vez (el fin de cadena de un cluster nuevo llega a la tarjeta antes que su enlace).
 #include <string.h>
 
 #include "board/fat_formato.h"
@@ -15,6 +15,8 @@ constexpr uint32_t kMinClustersFat32 = 65525;
 constexpr uint32_t kFinFat16 = 0xFFFFu;
 constexpr uint32_t kFinFat32 = 0x0FFFFFFFu;
 constexpr uint32_t kDesconocido = 0xFFFFFFFFu;
+constexpr uint8_t kValida = 1;
+constexpr uint8_t kSucia = 2;
 }  // namespace
 
 bool FatVolume::init(SdSpiCard* card, uint8_t part) {
@@ -27,8 +29,7 @@ bool FatVolume::init(uint8_t part) {
   tipo_fat_ = 0;
   clusters_ = 0;
   bloques_por_cluster_ = 0;
-  cache_valida_ = 0;
-  cache_sucio_ = 0;
+  memset(estado_cache_, 0, sizeof(estado_cache_));
   fsinfo_invalido_ = 0;
   bloque_fsinfo_ = 0;
   siguiente_libre_ = 2;
@@ -123,39 +124,93 @@ bool FatVolume::init(uint8_t part) {
   return true;
 }
 
-// ---- Caché de un bloque -----------------------------------------------------------------------
+// ---- Caché de bloques ------------------------------------------------------------------------
 
-bool FatVolume::cacheSync() {
-  if (!cache_valida_ || !cache_sucio_) return true;
-  // Si la escritura falla el bloque sigue pendiente: se reintenta en el siguiente vaciado y
-  // nada se escribe por encima de él hasta entonces (un nuevo init lo descarta).
-  if (tarjeta_ == nullptr || !tarjeta_->writeBlock(bloque_cache_, cache_)) return false;
-  cache_sucio_ = 0;
-  if (bloque_cache_ >= inicio_fat_ && bloque_cache_ < inicio_fat_ + bloques_por_fat_) {
+uint8_t FatVolume::buscarRanura(uint32_t bloque) const {
+  for (uint8_t r = 0; r < SD_BLOQUES_CACHE; ++r) {
+    if ((estado_cache_[r] & kValida) && bloque_cache_[r] == bloque) return r;
+  }
+  return SD_BLOQUES_CACHE;
+}
+
+// Tras un fallo la tarjeta puede haber salido o ser otra: lo leído se vuelve a leer; lo que
+// tiene cambios sigue pendiente.
+bool FatVolume::fallo() {
+  for (uint8_t r = 0; r < SD_BLOQUES_CACHE; ++r) {
+    if (estado_cache_[r] == kValida) estado_cache_[r] = 0;
+  }
+  return false;
+}
+
+bool FatVolume::escribirRanura(uint8_t r) {
+  if ((estado_cache_[r] & (kValida | kSucia)) != (kValida | kSucia)) return true;
+  // Si la escritura falla el bloque sigue pendiente: se reintenta en el siguiente vaciado (un
+  // nuevo init lo descarta).
+  const uint32_t b = bloque_cache_[r];
+  if (tarjeta_ == nullptr || !tarjeta_->writeBlock(b, cache_[r])) return fallo();
+  estado_cache_[r] = kValida;
+  if (esBloqueFat(b)) {
     for (uint8_t k = 1; k < num_fats_; ++k) {
-      if (!tarjeta_->writeBlock(bloque_cache_ + k * bloques_por_fat_, cache_)) return false;
+      if (!tarjeta_->writeBlock(b + k * bloques_por_fat_, cache_[r])) return fallo();
     }
   }
   return true;
 }
 
+bool FatVolume::cacheSync() {
+  bool ok = true;
+  for (uint8_t r = 0; r < SD_BLOQUES_CACHE; ++r) ok = escribirRanura(r) && ok;
+  return ok;
+}
+
+// Una ranura vacía, si no la usada hace más tiempo entre las que no tienen cambios; sólo si todas
+// los tienen se escribe una. SD_BLOQUES_CACHE si falla esa escritura.
+uint8_t FatVolume::ranuraLibre() {
+  uint8_t elegida = SD_BLOQUES_CACHE;
+  uint32_t edad_maxima = 0;
+  for (uint8_t pasada = 0; pasada < 2 && elegida == SD_BLOQUES_CACHE; ++pasada) {
+    for (uint8_t r = 0; r < SD_BLOQUES_CACHE; ++r) {
+      if (!(estado_cache_[r] & kValida)) return r;
+      if (pasada == 0 && (estado_cache_[r] & kSucia)) continue;
+      const uint32_t edad = reloj_cache_ - uso_cache_[r];
+      if (elegida == SD_BLOQUES_CACHE || edad > edad_maxima) {
+        elegida = r;
+        edad_maxima = edad;
+      }
+    }
+  }
+  if (!escribirRanura(elegida)) return SD_BLOQUES_CACHE;
+  return elegida;
+}
+
+uint8_t* FatVolume::ocuparRanura(uint8_t r, uint32_t bloque) {
+  bloque_cache_[r] = bloque;
+  uso_cache_[r] = ++reloj_cache_;
+  ranura_actual_ = r;
+  return cache_[r];
+}
+
 uint8_t* FatVolume::cacheLeer(uint32_t bloque) {
-  if (cache_valida_ && bloque_cache_ == bloque) return cache_;
-  if (!cacheSync()) return nullptr;
-  cache_valida_ = 0;
-  if (tarjeta_ == nullptr || !tarjeta_->readBlock(bloque, cache_)) return nullptr;
-  bloque_cache_ = bloque;
-  cache_valida_ = 1;
-  return cache_;
+  uint8_t r = buscarRanura(bloque);
+  if (r < SD_BLOQUES_CACHE) return ocuparRanura(r, bloque);
+  r = ranuraLibre();
+  if (r == SD_BLOQUES_CACHE) return nullptr;
+  estado_cache_[r] = 0;
+  if (tarjeta_ == nullptr || !tarjeta_->readBlock(bloque, cache_[r])) {
+    fallo();
+    return nullptr;
+  }
+  estado_cache_[r] = kValida;
+  return ocuparRanura(r, bloque);
 }
 
 uint8_t* FatVolume::cachePreparar(uint32_t bloque) {
-  if (!(cache_valida_ && bloque_cache_ == bloque) && !cacheSync()) return nullptr;
-  memset(cache_, 0, sizeof(cache_));
-  bloque_cache_ = bloque;
-  cache_valida_ = 1;
-  cache_sucio_ = 1;
-  return cache_;
+  uint8_t r = buscarRanura(bloque);
+  if (r == SD_BLOQUES_CACHE) r = ranuraLibre();
+  if (r == SD_BLOQUES_CACHE) return nullptr;
+  memset(cache_[r], 0, SD_BLOCK_SIZE);
+  estado_cache_[r] = kValida | kSucia;
+  return ocuparRanura(r, bloque);
 }
 
 const uint8_t* FatVolume::cacheFatBlock(uint32_t block) {
@@ -186,12 +241,17 @@ bool FatVolume::fatEscribir(uint32_t cluster, uint32_t valor) {
   uint8_t* p = cacheLeer(inicio_fat_ + desplazamiento / SD_BLOCK_SIZE);
   if (p == nullptr) return false;
   p += desplazamiento % SD_BLOCK_SIZE;
+  // Otro bloque de la FAT con cambios se escribe antes: los cambios llegan en su orden.
+  const uint8_t r = ranura_actual_;
+  for (uint8_t k = 0; k < SD_BLOQUES_CACHE; ++k) {
+    if (k != r && esBloqueFat(bloque_cache_[k]) && !escribirRanura(k)) return false;
+  }
   if (tipo_fat_ == 16) {
     st_16(p, static_cast<uint16_t>(valor));
   } else {
     st_32(p, (ld_32(p) & 0xF0000000u) | (valor & 0x0FFFFFFFu));  // los 4 bits altos se conservan
   }
-  cache_sucio_ = 1;
+  estado_cache_[r] |= kSucia;
   return true;
 }
 
@@ -202,8 +262,8 @@ bool FatVolume::invalidarFsInfo() {
   if (ld_32(fi + kFsInfoLibres) != kDesconocido || ld_32(fi + kFsInfoSiguiente) != kDesconocido) {
     st_32(fi + kFsInfoLibres, kDesconocido);
     st_32(fi + kFsInfoSiguiente, kDesconocido);
-    cache_sucio_ = 1;
-    if (!cacheSync()) return false;
+    cacheMarcarSucio();
+    if (!cacheEscribirActual()) return false;
   }
   fsinfo_invalido_ = 1;
   return true;

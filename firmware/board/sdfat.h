@@ -31,6 +31,9 @@ typedef uint16_t oflag_t;
 #define SD_CARD_TYPE_SDHC 3
 
 #define SD_BLOCK_SIZE 512u
+// Bloques en la caché del volumen: el de datos de RAW y de WAV, la FAT en uso y el bloque de
+// directorio de la entrada de cada uno, sin que ninguno eche a otro mientras se registra.
+#define SD_BLOQUES_CACHE 5
 
 // La tarjeta en bruto: bloques de 512 bytes. cardSize() lee el CSD en cada llamada.
 class SdSpiCard {
@@ -70,14 +73,16 @@ class FatVolume {
         inicio_datos_(0),
         inicio_volumen_(0),
         bloque_fsinfo_(0),
-        siguiente_libre_(2),
+        siguiente_libre_(0),  // init lo pone en 2; todo a cero deja el objeto en .bss
         entradas_raiz_(0),
         num_fats_(0),
         fsinfo_invalido_(0),
         generacion_(0),
-        bloque_cache_(0),
-        cache_valida_(0),
-        cache_sucio_(0),
+        ranura_actual_(0),
+        reloj_cache_(0),
+        bloque_cache_{},
+        uso_cache_{},
+        estado_cache_{},
         cache_{} {}
   constexpr explicit FatVolume(SdSpiCard* tarjeta) : FatVolume() { tarjeta_ = tarjeta; }
 
@@ -96,16 +101,36 @@ class FatVolume {
   SdSpiCard* card() const { return tarjeta_; }
   uint8_t fatCount() const { return num_fats_; }
   uint32_t volumeStartBlock() const { return inicio_volumen_; }
-  // Escribe en la tarjeta el bloque de la caché si tiene cambios; false si la escritura falla.
+  // Escribe en la tarjeta los bloques de la caché con cambios; false si alguna escritura falla.
   bool cacheSync();
 
  private:
   friend class FatFile;
-  // Caché de un solo bloque: leer (escribe antes el anterior si estaba sucio) o preparar un
-  // bloque nuevo sin leerlo (lleno de ceros). null si falla.
+  friend class SdFat;
+  // Caché de SD_BLOQUES_CACHE bloques: leer (si no está, sustituye al usado hace más tiempo,
+  // mejor uno sin cambios) o preparar un bloque nuevo sin leerlo (lleno de ceros). null si falla.
   uint8_t* cacheLeer(uint32_t bloque);
   uint8_t* cachePreparar(uint32_t bloque);
-  void cacheMarcarSucio() { cache_sucio_ = 1; }
+  // Marca con cambios el último bloque que devolvieron cacheLeer o cachePreparar.
+  void cacheMarcarSucio() { estado_cache_[ranura_actual_] |= 2u; }
+  // Escribe ya el último bloque devuelto si tiene cambios.
+  bool cacheEscribirActual() { return escribirRanura(ranura_actual_); }
+  // Un bloque de datos lleno: se escribe y deja libre su ranura (si la escritura falla, sigue
+  // pendiente en ella).
+  void cacheSoltarActual() {
+    if (escribirRanura(ranura_actual_)) estado_cache_[ranura_actual_] = 0;
+  }
+  uint8_t buscarRanura(uint32_t bloque) const;
+  // El bloque está en la caché con cambios que aún no llegaron a la tarjeta.
+  bool cachePendiente(uint32_t bloque) const {
+    const uint8_t r = buscarRanura(bloque);
+    return r < SD_BLOQUES_CACHE && (estado_cache_[r] & 2u) != 0;
+  }
+  uint8_t ranuraLibre();
+  bool escribirRanura(uint8_t r);
+  bool fallo();
+  uint8_t* ocuparRanura(uint8_t r, uint32_t bloque);
+  bool esBloqueFat(uint32_t b) const { return b >= inicio_fat_ && b < inicio_fat_ + bloques_por_fat_; }
   bool fatLeer(uint32_t cluster, uint32_t* valor);
   bool fatEscribir(uint32_t cluster, uint32_t valor);
   // Reserva un cluster libre (marcado fin de cadena) y lo enlaza tras 'anterior' (0 = ninguno).
@@ -132,10 +157,12 @@ class FatVolume {
   uint8_t num_fats_;         // copias de la FAT que se escriben
   uint8_t fsinfo_invalido_;  // 1 = ya marcado como desconocido en esta sesión
   uint8_t generacion_;       // cambia en cada init: los ficheros de un montaje anterior caducan
-  uint32_t bloque_cache_;
-  uint8_t cache_valida_;
-  uint8_t cache_sucio_;
-  uint8_t cache_[SD_BLOCK_SIZE];
+  uint8_t ranura_actual_;    // la del último bloque devuelto
+  uint32_t reloj_cache_;     // cuenta de accesos: el uso más antiguo sale primero
+  uint32_t bloque_cache_[SD_BLOQUES_CACHE];
+  uint32_t uso_cache_[SD_BLOQUES_CACHE];
+  uint8_t estado_cache_[SD_BLOQUES_CACHE];  // bit 0: válida; bit 1: con cambios
+  uint8_t cache_[SD_BLOQUES_CACHE][SD_BLOCK_SIZE];
 };
 
 // Un fichero o directorio abierto. Las rutas usan "/" y nombres 8.3; un nombre en minúsculas
@@ -228,7 +255,8 @@ class File : public FatFile {
 // Tarjeta, volumen y directorio de trabajo juntos.
 class SdFat {
  public:
-  constexpr SdFat() : tarjeta_(), volumen_(&tarjeta_), trabajo_() {}
+  // Sin punteros en la construcción: el objeto entero (con la caché) va a .bss y no ocupa flash.
+  constexpr SdFat() : tarjeta_(), volumen_(), trabajo_() {}
   SdFat(const SdFat&) = delete;
   SdFat& operator=(const SdFat&) = delete;
 
@@ -236,7 +264,10 @@ class SdFat {
   // de trabajo.
   bool begin(uint8_t csPin, uint32_t spiHz = SD_SCK_MHZ(12));
   SdSpiCard* card() { return &tarjeta_; }
-  FatVolume* vol() { return &volumen_; }
+  FatVolume* vol() {
+    volumen_.tarjeta_ = &tarjeta_;
+    return &volumen_;
+  }
   FatFile* vwd() { return &trabajo_; }  // directorio de trabajo
   bool exists(const char* path);
   bool mkdir(const char* path, bool pFlag = true);

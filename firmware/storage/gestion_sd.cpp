@@ -2,6 +2,8 @@
 // que el bucle ejecuta en cada pasada: cierres, ficheros nuevos y escritura de los registros.
 #include "storage/gestion_sd.h"
 
+#include <string.h>
+
 #include "board/placa.h"
 #include "comms/comunicaciones_pc.h"
 #include "core/reloj.h"
@@ -40,9 +42,21 @@ static String* const pnombre_tipo[NUMERO_TIPOS_FICHERO] = {&NOMBRE_FICHERO_RAW, 
                                                             &NOMBRE_FICHERO_RES};
 static File* const pfichero_tipo[NUMERO_TIPOS_FICHERO] = {&ffichero_raw, &ffichero_wav, &ffichero_res};
 
+// El RAW o WAV abierto con ese nombre existe sin recorrer la ruta: el driver nunca borra y antes
+// de remontar se cierran. Basta su propia entrada (en la caché) para ver que el nombre es el suyo.
+static bool es_fichero_abierto(uint8_t t, const String& nombre) {
+  File& fichero = *pfichero_tipo[t];
+  if (!fichero.isOpen() || !(nombre == *pnombre_tipo[t])) return false;
+  char cnombre[13];
+  if (!fichero.getName(cnombre, sizeof cnombre)) return false;
+  const char* pcbarra = strrchr(nombre.c_str(), '/');
+  return strcmp(pcbarra != nullptr ? pcbarra + 1 : nombre.c_str(), cnombre) == 0;
+}
+
 uint8_t existe_fichero_sd(const String& nombre) {
   // Un nombre vacío sería el propio directorio de trabajo, que siempre "existe".
   if (ctarjeta_sd_inicializada != 1 || nombre.length() == 0) return 0;
+  if (es_fichero_abierto(FICHERO_RAW, nombre) || es_fichero_abierto(FICHERO_WAV, nombre)) return 1;
   return miSD.exists(nombre.c_str()) ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "hal_bench.h"
+#include "monton.h"
 #include "semihosting.h"
 
 uint32_t g_bench_uart_bytes[4];
@@ -27,8 +28,9 @@ void hal_delay_cycles(uint32_t n) {
 void hal_poll(void) {}
 uint32_t hal_irq_save(void) { return 0; }  // nada interrumpe el banco
 void hal_irq_restore(uint32_t) {}
-void* hal_heap_realloc(void* bloque, size_t tam) { return realloc(bloque, tam); }
-void hal_heap_free(void* bloque) { free(bloque); }
+// El mismo montón que el chip: el banco mide lo que el chip necesita.
+void* hal_heap_realloc(void* bloque, size_t tam) { return monton::cambiar(bloque, tam); }
+void hal_heap_free(void* bloque) { monton::liberar(bloque); }
 
 void hal_tcc0_connect_clock(void) {}
 void hal_tcc0_configure(uint16_t, uint16_t) {}

@@ -120,6 +120,11 @@ TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
   }
   EXPECT_GE(matched, res_lines.size() - 1);
 
+  // Card I/O fit for a battery: record blocks written about once, next to nothing read back.
+  const auto& c = r.summary["card"]["counters"];
+  EXPECT_LE(c["blocks_read_per_s"].get<double>(), 0.5) << c.dump();
+  EXPECT_LE(c["blocks_written_per_s"].get<double>(), 2.5) << c.dump();
+
   // The run stops the board as a power cut would: the clusters the two open files took since their
   // last minute sync (at most a few) belong to no entry yet. Anything else is damage.
   std::string report;

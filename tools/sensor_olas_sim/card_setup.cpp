@@ -212,6 +212,12 @@ nlohmann::json collect_card(const CardSetup& setup, const fs::path& out_dir) {
   }
   j["image"] = setup.image.string();
   j["counters"] = card_counters(*setup.card);
+  // Card I/O per second of virtual time: what the card's active current and wear follow.
+  if (const sim::Board* board = sim::Board::current(); board && board->now() > 0) {
+    const double s = board->seconds(board->now());
+    j["counters"]["blocks_read_per_s"] = double(setup.card->counters().blocks_read) / s;
+    j["counters"]["blocks_written_per_s"] = double(setup.card->counters().blocks_written) / s;
+  }
   try {
     sim::FatImageReader reader(setup.image);
     j["fat_type"] = reader.fat_type();
