@@ -38,12 +38,26 @@ class Payload {
 
 }  // namespace
 
+namespace {
+
+// The bitwise CRC below, a byte at a time: every frame the unit sends goes through it.
+struct CrcTable {
+  uint16_t v[256];
+  CrcTable() {
+    for (unsigned b = 0; b < 256; ++b) {
+      uint16_t crc = uint16_t(b);
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0x8408) : uint16_t(crc >> 1);
+      v[b] = crc;
+    }
+  }
+};
+const CrcTable kCrcTable;
+
+}  // namespace
+
 uint16_t crc16(const uint8_t* data, size_t n) {
   uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0x8408) : uint16_t(crc >> 1);
-  }
+  for (size_t i = 0; i < n; ++i) crc = uint16_t((crc >> 8) ^ kCrcTable.v[(crc ^ data[i]) & 0xFF]);
   return crc;
 }
 
