@@ -144,7 +144,7 @@ void Board::recompute_next() {
   Cycles irq = std::min(next_tick_, wdt_warning_at_);
   for (const auto& p : ports_) {
     hw = std::min(hw, p.shift_end);  // kNever while the shift register is empty
-    if (!p.rx.empty()) irq = std::min(irq, p.rx.front().t);
+    irq = std::min(irq, p.rx_next);
     if (p.tx_irq && p.data_byte < 0) irq = std::min(irq, now_);
   }
   next_hw_ = hw;
@@ -223,7 +223,7 @@ void Board::handle_next() {
     return;
   }
   for (int i = 0; i < kPorts; ++i) {
-    if (!ports_[i].rx.empty() && ports_[i].rx.front().t <= now_) {
+    if (ports_[i].rx_next <= now_) {
       deliver_rx(i);
       return;
     }
@@ -417,6 +417,7 @@ void Board::device_send(int port, const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     t += bt;
     p.rx.push_back(RxByte{t, baud, data[i]});
+    p.rx_next = std::min(p.rx_next, t);
   }
   p.dev_free_at = t;
   recompute_next();
@@ -426,6 +427,7 @@ void Board::deliver_rx(int port) {
   Port& p = ports_[port];
   RxByte b = p.rx.front();
   p.rx.pop_front();
+  p.rx_next = p.rx.empty() ? kNever : p.rx.front().t;
   ++epoch_;
   if (p.mcu_baud == 0) {
     ++p.stats.dropped;

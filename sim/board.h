@@ -267,6 +267,7 @@ class Board {
     bool tx_irq = false;
     Cycles dev_free_at = 0;  // when the device's side of the wire is free again
     std::deque<RxByte> rx;   // bytes from the device, by arrival time
+    Cycles rx_next = kNever;  // rx.front().t, kNever when empty: the dispatcher's hot field
     PortStats stats;
   };
   struct Pin {

@@ -14,11 +14,12 @@ class Payload {
  public:
   explicit Payload(size_t size) { bytes_.reserve(size); }
   void u16(uint16_t v) {
-    bytes_.push_back(uint8_t(v));
-    bytes_.push_back(uint8_t(v >> 8));
+    const uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
+    bytes_.insert(bytes_.end(), b, b + 2);
   }
   void u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
+    const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    bytes_.insert(bytes_.end(), b, b + 4);
   }
   void f32(float v) {
     uint32_t bits;
@@ -28,7 +29,8 @@ class Payload {
   void f64(double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, 8);
-    for (int i = 0; i < 8; ++i) bytes_.push_back(uint8_t(bits >> (8 * i)));
+    u32(uint32_t(bits));
+    u32(uint32_t(bits >> 32));
   }
   std::vector<uint8_t> take() { return std::move(bytes_); }
 
