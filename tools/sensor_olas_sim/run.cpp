@@ -158,6 +158,9 @@ RunResult run_simulation(const RunOptions& o) {
   RunResult result;
   const std::string image = fs::absolute(firmware_image(o)).string();
   check_firmware_image(image);
+  // Ctrl-C, SIGTERM, SIGHUP end the run cleanly with its outputs written, also when they come
+  // while it starts (the run then stops after its first step)
+  install_sigint_handler();
   const fs::path out(o.out_dir);
   OutputFolder folder(out);
   // Until the firmware is about to start, a failure leaves the folder as it was found.
@@ -179,7 +182,6 @@ RunResult run_simulation(const RunOptions& o) {
 
   sim::Recorder console(folder.temp("console.log"), 115200);
   board.attach(1, &console);
-  install_sigint_handler();  // Ctrl-C, SIGTERM, SIGHUP end the run cleanly, outputs written
   HostLink host(board, o.host, o.out_dir, ".tmp");
   host.attach();
   GpsSetup gps = setup_gps(board, o.gps, o.start_utc);
@@ -353,6 +355,7 @@ RunResult run_simulation(const RunOptions& o) {
   committed("host.log", host.controller().log_ok());
   committed("host-exchanges.log", host.controller().exchanges_ok());
   s["gps"] = gps_summary(gps);
+  s["card"] = nullptr;
   attempt([&] { s["card"] = card.card ? collect_card(card, out) : nlohmann::json(nullptr); });
   s["settings_preset"] = settings_written;
   {
