@@ -2,7 +2,6 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>

@@ -5,17 +5,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <functional>
-#include <set>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "sensor_olas_sim/intervals.h"
 #include "sim/board.h"
