@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -14,7 +15,6 @@ namespace sim {
 void link_hal();  // hal.cpp: makes sure the extern "C" hal functions are linked in
 
 namespace {
-Board* g_current = nullptr;
 
 constexpr Cycles kWdtCountCycles = kNominalHz / 1024;  // one count of the 1.024 kHz clock
 // Flash timing (typical SAMD21 figures): row erase, and programming of one 64-byte page.
@@ -32,8 +32,6 @@ void call_isr(void (*fn)()) {
 }
 }  // namespace
 
-Board* Board::current() { return g_current; }
-void Board::make_current() { g_current = this; }
 
 Board::Board(const Config& config) : config_(config) {
   link_hal();
@@ -42,11 +40,11 @@ Board::Board(const Config& config) : config_(config) {
   loop_cost_ = Cycles(config.loop_cost_ns) * kNominalHz / 1000000000u;
   flash_.fill(0xFF);
   load_flash();
-  if (!g_current) g_current = this;
+  if (!current_) current_ = this;
 }
 
 Board::~Board() {
-  if (g_current == this) g_current = nullptr;
+  if (current_ == this) current_ = nullptr;
 }
 
 Cycles Board::cycles_for(double true_seconds) const {
@@ -88,6 +86,9 @@ void Board::release_heap() {
 // ---- reset ---------------------------------------------------------------------------------
 
 void Board::power_on_reset() {
+  // the card's cached blocks reach the image at every boot, so a crash of the simulation
+  // itself loses at most what the firmware wrote since its last boot
+  if (card_) card_->flush();
   tcc0_clock_ = false;
   tick_period_ = 0;
   next_tick_ = kNever;
@@ -142,15 +143,15 @@ void Board::recompute_next() {
   if (!timers_.empty()) hw = std::min(hw, timers_.top().t);
   Cycles irq = std::min(next_tick_, wdt_warning_at_);
   for (const auto& p : ports_) {
-    if (p.shift_byte >= 0) hw = std::min(hw, p.shift_end);
-    if (!p.rx.empty()) irq = std::min(irq, p.rx.front().t);
+    hw = std::min(hw, p.shift_end);  // kNever while the shift register is empty
+    irq = std::min(irq, p.rx_next);
     if (p.tx_irq && p.data_byte < 0) irq = std::min(irq, now_);
   }
   next_hw_ = hw;
   next_event_ = std::min(hw, irq);
 }
 
-void Board::advance(Cycles dc) {
+void Board::advance_through_events(Cycles dc) {
   Cycles target = now_ + dc;
   if (in_isr_) {
     // Inside an interrupt only the hardware moves on; other interrupts wait.
@@ -211,14 +212,18 @@ void Board::handle_next() {
   // interrupts in priority order: TCC0 first
   if (next_tick_ <= now_) {
     tick_flag_ = true;
-    Cycles k = (now_ - tick_base_) / tick_period_ + 1;  // ticks that fell due meanwhile collapse
-    next_tick_ = tick_base_ + k * tick_period_;
-    recompute_next();
+    if (now_ - next_tick_ < tick_period_) {
+      next_tick_ += tick_period_;  // the usual case, without a division
+    } else {
+      Cycles k = (now_ - tick_base_) / tick_period_ + 1;  // ticks that fell due meanwhile collapse
+      next_tick_ = tick_base_ + k * tick_period_;
+    }
+    // no recompute here: inside the handler only next_hw_ counts, and run_isr recomputes after
     run_isr(fw_.tcc0);
     return;
   }
   for (int i = 0; i < kPorts; ++i) {
-    if (!ports_[i].rx.empty() && ports_[i].rx.front().t <= now_) {
+    if (ports_[i].rx_next <= now_) {
       deliver_rx(i);
       return;
     }
@@ -270,26 +275,11 @@ void Board::jump() {
   advance(target - now_);
 }
 
-void Board::poll_common() {
-  if (epoch_ == poll_epoch_) {
-    jump();
-  } else {
-    advance(call_cost_);
-  }
-  poll_epoch_ = epoch_;
-}
-
-uint64_t Board::hal_cycles() {
-  poll_common();
-  return now_;
-}
-
 void Board::hal_delay(uint32_t cycles) {
   ++epoch_;
   advance(cycles);
 }
 
-void Board::hal_poll() { poll_common(); }
 
 // ---- TCC0 ----------------------------------------------------------------------------------
 
@@ -309,28 +299,9 @@ void Board::tcc0_configure(uint16_t match, uint16_t prescaler) {
   touch();
 }
 
-uint8_t Board::tcc0_take_match() {
-  uint8_t r = tick_flag_ ? 1 : 0;
-  tick_flag_ = false;
-  cost();
-  return r;
-}
 
 // ---- pins ----------------------------------------------------------------------------------
 
-uint8_t Board::pin_level(int pin) const {
-  const Pin& p = pins_[pin];
-  if (p.mode == 1) return p.level;
-  if (p.external >= 0) return uint8_t(p.external);
-  return p.mode == 2 ? 1 : 0;
-}
-
-void Board::pin_set_mode(uint8_t pin, uint8_t mode) {
-  if (pin >= kPins) return cost();
-  if (pins_[pin].mode == mode) return cost();
-  pins_[pin].mode = mode;
-  touch();
-}
 
 void Board::pin_write(uint8_t pin, uint8_t level) {
   if (pin >= kPins) return cost();
@@ -341,14 +312,11 @@ void Board::pin_write(uint8_t pin, uint8_t level) {
   if (on_pin_write && pins_[pin].mode == 1) on_pin_write(pin, level, now_);
 }
 
-uint8_t Board::pin_read(uint8_t pin) {
-  poll_common();
-  return pin < kPins ? pin_level(pin) : 0;
-}
 
 // ---- UARTs ---------------------------------------------------------------------------------
 
 bool Board::bauds_match(uint32_t a, uint32_t b) {
+  if (a == b) return a != 0;
   if (a == 0 || b == 0) return false;
   double r = double(a) / double(b);
   return r > 0.98 && r < 1.02;
@@ -365,6 +333,7 @@ Cycles Board::byte_cycles_true(uint32_t baud) const {
 void Board::uart_begin(uint8_t port, uint32_t baud) {
   if (port >= kPorts) return cost();
   ports_[port].mcu_baud = baud;
+  ports_[port].mcu_byte = byte_cycles_mcu(baud);
   touch();
 }
 
@@ -448,6 +417,7 @@ void Board::device_send(int port, const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     t += bt;
     p.rx.push_back(RxByte{t, baud, data[i]});
+    p.rx_next = std::min(p.rx_next, t);
   }
   p.dev_free_at = t;
   recompute_next();
@@ -457,12 +427,13 @@ void Board::deliver_rx(int port) {
   Port& p = ports_[port];
   RxByte b = p.rx.front();
   p.rx.pop_front();
+  p.rx_next = p.rx.empty() ? kNever : p.rx.front().t;
   ++epoch_;
   if (p.mcu_baud == 0) {
     ++p.stats.dropped;
   } else if (!bauds_match(b.baud, p.mcu_baud)) {
     ++p.stats.framing_errors;
-  } else if (now_ - b.t > 2 * byte_cycles_mcu(p.mcu_baud)) {
+  } else if (now_ - b.t > 2 * p.mcu_byte) {
     ++p.stats.dropped;  // the 2-byte receive FIFO overran while another interrupt ran
   } else {
     uint8_t ok = 0;
@@ -589,16 +560,6 @@ void Board::wdt_disable() {
   touch();
 }
 
-void Board::wdt_restart() {
-  // Not a poll: the firmware also restarts the watchdog inside busy computations (the frame
-  // scan), which must cost their time rather than jump to the next event.
-  cost();
-  if (wdt_reset_at_ != kNever && now_ < wdt_starve_from_) {
-    wdt_reset_at_ = now_ + wdt_period_;
-    wdt_warning_at_ = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;
-    recompute_next();
-  }
-}
 
 void Board::halt() {
   halted_ = true;
@@ -738,11 +699,24 @@ void Board::load_flash() {
 
 void Board::save_flash() const {
   if (config_.flash_file.empty()) return;
-  std::ofstream out(config_.flash_file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(flash_.data()), 1280);
-  for (int w = 0; w < 2; ++w)
-    for (int b = 0; b < 4; ++b) out.put(char((nvm_.user_row[w] >> (8 * b)) & 0xFF));
-  out.put(nvm_.security_bit ? 1 : 0);
+  // a new file renamed over the old: a stop at any moment leaves one whole store or the other
+  const std::string tmp = config_.flash_file + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(flash_.data()), 1280);
+    for (int w = 0; w < 2; ++w)
+      for (int b = 0; b < 4; ++b) out.put(char((nvm_.user_row[w] >> (8 * b)) & 0xFF));
+    out.put(nvm_.security_bit ? 1 : 0);
+    out.close();
+    if (!out) {
+      std::remove(tmp.c_str());
+      throw std::runtime_error("cannot write " + config_.flash_file);
+    }
+  }
+  if (std::rename(tmp.c_str(), config_.flash_file.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    throw std::runtime_error("cannot write " + config_.flash_file);
+  }
 }
 
 }  // namespace sim

@@ -80,8 +80,8 @@ class Board {
   Board& operator=(const Board&) = delete;
   ~Board();
 
-  static Board* current();
-  void make_current();
+  static Board* current() { return current_; }
+  void make_current() { current_ = this; }
 
   // ---- firmware link ---------------------------------------------------------------------
   void set_firmware(const FirmwareEntry& entry) { fw_ = entry; }
@@ -110,11 +110,18 @@ class Board {
     device_send(port, reinterpret_cast<const uint8_t*>(s.data()), s.size());
   }
   uint32_t mcu_baud(int port) const { return ports_[port].mcu_baud; }
+  // When the last byte the device has queued ends.
+  Cycles device_free_at(int port) const { return ports_[port].dev_free_at; }
   const PortStats& stats(int port) const { return ports_[port].stats; }
 
   // ---- pins --------------------------------------------------------------------------------
   uint8_t pin_mode(int pin) const { return pins_[pin].mode; }
-  uint8_t pin_level(int pin) const;
+  uint8_t pin_level(int pin) const {
+    const Pin& p = pins_[pin];
+    if (p.mode == 1) return p.level;
+    if (p.external >= 0) return uint8_t(p.external);
+    return p.mode == 2 ? 1 : 0;
+  }
   // Drives an input from outside: 0/1, or -1 to leave it to its pull-up.
   void set_external(int pin, int level) {
     pins_[pin].external = int8_t(level);
@@ -141,6 +148,8 @@ class Board {
   // step; after `steps` more of them, every later erase and page program is lost (-1 = never).
   void cut_flash_after_steps(int64_t steps) { flash_steps_left_ = steps; }
   uint64_t flash_steps() const { return flash_steps_; }  // erases + pages programmed
+  // Writes the flash file (a new file renamed over the old); throws std::runtime_error naming
+  // it when the host cannot write it.
   void save_flash() const;
 
   // ---- heap: the RAM above the statics, which a reset takes back with the rest -------------
@@ -173,15 +182,30 @@ class Board {
   std::function<void()> on_stop;
 
   // ---- hal entry points (called by the extern "C" hal functions) ---------------------------
-  uint64_t hal_cycles();
+  uint64_t hal_cycles() {
+    poll_common();
+    return now_;
+  }
   void hal_delay(uint32_t cycles);
-  void hal_poll();
+  void hal_poll() { poll_common(); }
   void tcc0_connect_clock();
   void tcc0_configure(uint16_t match, uint16_t prescaler);
-  uint8_t tcc0_take_match();
-  void pin_set_mode(uint8_t pin, uint8_t mode);
+  uint8_t tcc0_take_match() {
+    uint8_t r = tick_flag_ ? 1 : 0;
+    tick_flag_ = false;
+    cost();
+    return r;
+  }
+  void pin_set_mode(uint8_t pin, uint8_t mode) {
+    if (pin >= kPins || pins_[pin].mode == mode) return cost();
+    pins_[pin].mode = mode;
+    touch();
+  }
   void pin_write(uint8_t pin, uint8_t level);
-  uint8_t pin_read(uint8_t pin);
+  uint8_t pin_read(uint8_t pin) {
+    poll_common();
+    return pin < kPins ? pin_level(pin) : 0;
+  }
   void uart_begin(uint8_t port, uint32_t baud);
   void uart_end(uint8_t port);
   uint8_t uart_tx_ready(uint8_t port);
@@ -190,7 +214,20 @@ class Board {
   void uart_tx_irq(uint8_t port, uint8_t enable);
   void wdt_enable(uint32_t reset_counts, uint32_t warning_counts);
   void wdt_disable();
-  void wdt_restart();
+  void wdt_restart() {
+    // Not a poll: the firmware also restarts the watchdog inside busy computations (the frame
+    // scan), which must cost their time rather than jump to the next event.
+    cost();
+    if (wdt_reset_at_ != kNever && now_ < wdt_starve_from_) {
+      const Cycles reset = now_ + wdt_period_, warning = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;
+      // the earliest event moves only if one of these was it or comes before it
+      const bool recompute = wdt_reset_at_ == next_hw_ || reset < next_hw_ || wdt_warning_at_ == next_event_ ||
+                             warning < next_event_;
+      wdt_reset_at_ = reset;
+      wdt_warning_at_ = warning;
+      if (recompute) recompute_next();
+    }
+  }
   [[noreturn]] void halt();
   void flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
   bool flash_erase_row(uint32_t offset);  // false = the controller reported an error
@@ -221,6 +258,7 @@ class Board {
   struct Port {
     Device* device = nullptr;
     uint32_t mcu_baud = 0;  // 0 = stopped
+    Cycles mcu_byte = 0;    // a byte's time at mcu_baud
     // transmitter: shift register and data register
     int shift_byte = -1;
     uint32_t shift_baud = 0;
@@ -229,6 +267,7 @@ class Board {
     bool tx_irq = false;
     Cycles dev_free_at = 0;  // when the device's side of the wire is free again
     std::deque<RxByte> rx;   // bytes from the device, by arrival time
+    Cycles rx_next = kNever;  // rx.front().t, kNever when empty: the dispatcher's hot field
     PortStats stats;
   };
   struct Pin {
@@ -243,7 +282,24 @@ class Board {
     bool operator>(const Timer& o) const { return t != o.t ? t > o.t : seq > o.seq; }
   };
 
-  void advance(Cycles dc);
+  // Most calls find no event before their end: only the clock moves.
+  void advance(Cycles dc) {
+    const Cycles target = now_ + dc;
+    if ((in_isr_ ? next_hw_ : next_event_) > target) {
+      now_ = target;
+      return;
+    }
+    advance_through_events(dc);
+  }
+  void advance_through_events(Cycles dc);
+  void poll_common() {
+    if (epoch_ == poll_epoch_) {
+      jump();
+    } else {
+      advance(call_cost_);
+    }
+    poll_epoch_ = epoch_;
+  }
   void jump();
   void handle_next();
   void handle_hardware_next();
@@ -252,7 +308,6 @@ class Board {
   void run_isr(Fn&& fn);
   void end_tx(int port);
   void deliver_rx(int port);
-  void poll_common();
   void load_tx(Port& p, Cycles start);
   [[noreturn]] void mcu_reset(const char* cause);
   static bool bauds_match(uint32_t a, uint32_t b);
@@ -264,6 +319,7 @@ class Board {
   void spi_select_card(bool on);
   void card_wait_event();  // card_event_ from what the card holds MISO for
 
+  static inline Board* current_ = nullptr;
   Config config_;
   double hz_;
   Cycles call_cost_;

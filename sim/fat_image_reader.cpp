@@ -277,10 +277,13 @@ std::vector<CopiedFile> FatImageReader::copy_out(const fs::path& dest) const {
       continue;
     }
     std::vector<uint8_t> data = read(e);
-    fs::create_directories(target.parent_path());
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) throw FatCopyError("cannot write " + target.parent_path().string() + ": " + ec.message());
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    if (!out) throw FatImageError("cannot write " + target.string());
+    out.close();
+    if (!out) throw FatCopyError("cannot write " + target.string());
     copied.push_back(CopiedFile{e.path, data.size(), count_lines(data)});
   }
   return copied;

@@ -20,6 +20,10 @@ namespace sim {
 struct FatImageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// copy_out could not write a file on the host (a full disk): not a fault of the image.
+struct FatCopyError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 struct FatImageEntry {
   std::string path;  // relative to the root, "/"-separated: "261207/1420.raw"

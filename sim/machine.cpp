@@ -23,10 +23,27 @@
 
 namespace sim {
 
+// Pages the firmware never touches are never made: a zero-filled vector cost every page of it.
+struct FirmwareStack {
+  char* p = nullptr;
+  size_t n = 0;
+  void allocate(size_t size) {
+    void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (m == MAP_FAILED) throw std::runtime_error("no memory for the firmware's stack");
+    p = static_cast<char*>(m);
+    n = size;
+  }
+  ~FirmwareStack() {
+    if (p) munmap(p, n);
+  }
+  char* data() const { return p; }
+  size_t size() const { return n; }
+};
+
 struct Machine::Context {
   ucontext_t host;
   ucontext_t firmware;
-  std::vector<char> stack;
+  FirmwareStack stack;
   bool started = false;
   bool finished = false;
   // AddressSanitizer must hear of every stack switch, or an exception unwinding the
@@ -157,7 +174,7 @@ void Machine::run_until(Cycles t) {
   board_.on_stop = [this] { ctx_->to_host(); };
   if (!ctx_->started) {
     ctx_->started = true;
-    ctx_->stack.resize(8u << 20);
+    ctx_->stack.allocate(8u << 20);
     getcontext(&ctx_->firmware);
     ctx_->firmware.uc_stack.ss_sp = ctx_->stack.data();
     ctx_->firmware.uc_stack.ss_size = ctx_->stack.size();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -128,7 +129,45 @@ void SdCard::size_capacity() {
 }
 
 SdCard::~SdCard() {
+  try {
+    flush();
+  } catch (const std::exception&) {
+  }
   if (fd_ >= 0) ::close(fd_);
+}
+
+void SdCard::flush() { write_back(); }
+
+void SdCard::rename_image(const std::string& to) {
+  write_back();
+  if (std::rename(path_.c_str(), to.c_str()) != 0)
+    throw std::runtime_error("card image " + path_ + ": cannot rename to " + to + ": " + std::strerror(errno));
+  path_ = to;
+}
+
+void SdCard::write_back() const {
+  std::vector<uint32_t> dirty;
+  for (const auto& [block, c] : cache_)
+    if (c.dirty) dirty.push_back(block);
+  std::sort(dirty.begin(), dirty.end());
+  for (uint32_t block : dirty) {
+    CachedBlock& c = cache_.at(block);
+    if (::pwrite(fd_, c.data.data(), kBlock, off_t(block) * kBlock) != ssize_t(kBlock)) {
+      const int err = errno;
+      throw std::runtime_error("card image " + path_ + ": cannot write: " + std::strerror(err ? err : ENOSPC));
+    }
+    c.dirty = false;
+  }
+}
+
+void SdCard::drop_cached(uint32_t first, uint32_t last) {
+  if (cache_.empty()) return;
+  if (uint64_t(last) - first < cache_.size()) {
+    for (uint64_t b = first; b <= last; ++b) cache_.erase(uint32_t(b));
+    return;
+  }
+  for (auto it = cache_.begin(); it != cache_.end();)
+    it = it->first >= first && it->first <= last ? cache_.erase(it) : std::next(it);
 }
 
 // Out of the slot, or just back in it: unpowered, so nothing of the SPI session is left.
@@ -189,17 +228,44 @@ bool SdCard::init() {
   return true;
 }
 
-bool SdCard::peek(uint32_t block, uint8_t* dst) const {
-  if (block >= std::max(blocks_, capacity_)) return false;
+bool SdCard::read_image(uint32_t block, uint8_t* dst) const {
   ssize_t n = ::pread(fd_, dst, kBlock, off_t(block) * kBlock);
   if (n < 0) return false;
   if (size_t(n) < kBlock) std::memset(dst + n, 0, kBlock - size_t(n));
   return true;
 }
 
+bool SdCard::peek(uint32_t block, uint8_t* dst) const {
+  if (block >= std::max(blocks_, capacity_)) return false;
+  if (config_.cache_blocks == 0) return read_image(block, dst);
+  auto it = cache_.find(block);
+  if (it == cache_.end()) {
+    CachedBlock c;
+    if (!read_image(block, c.data.data())) return false;
+    if (cache_.size() >= config_.cache_blocks) {
+      write_back();
+      cache_.clear();
+    }
+    it = cache_.emplace(block, c).first;
+  }
+  std::memcpy(dst, it->second.data.data(), kBlock);
+  return true;
+}
+
 bool SdCard::poke(uint32_t block, const uint8_t* src) {
   if (block >= std::max(blocks_, capacity_)) return false;
-  return ::pwrite(fd_, src, kBlock, off_t(block) * kBlock) == ssize_t(kBlock);
+  if (config_.cache_blocks == 0) return ::pwrite(fd_, src, kBlock, off_t(block) * kBlock) == ssize_t(kBlock);
+  auto it = cache_.find(block);
+  if (it == cache_.end()) {
+    if (cache_.size() >= config_.cache_blocks) {
+      write_back();
+      cache_.clear();
+    }
+    it = cache_.emplace(block, CachedBlock{}).first;
+  }
+  std::memcpy(it->second.data.data(), src, kBlock);
+  it->second.dirty = true;
+  return true;
 }
 
 bool SdCard::read(uint32_t block, uint8_t* dst) {
@@ -262,6 +328,7 @@ bool SdCard::erase(uint32_t first, uint32_t last) {
 }
 
 bool SdCard::erase_blocks(uint32_t first, uint32_t last) {
+  drop_cached(first, last);  // the hole is what the blocks hold now
   const off_t off = off_t(first) * kBlock;
   const off_t len = off_t(last - first + 1) * kBlock;
   // a hole reads back as zeros and keeps the image sparse

@@ -51,6 +51,7 @@
 #include <initializer_list>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sim {
@@ -83,6 +84,10 @@ class SdCard {
     int response_delay_bytes = 1;     // NCR: bytes of 0xFF before each response (1..8)
     bool version1 = false;            // a version-1 card (SD1, CMD8 illegal); 2 GiB or less only
     bool present = true;
+    // Blocks kept in memory (0: every access goes to the image). Writes stay in memory until
+    // flush(), which the board calls at every MCU reset; a full cache is flushed and emptied.
+    // Off for tests that change the image behind the card's back.
+    size_t cache_blocks = 0;
   };
 
   // Opens (or creates, sparse, with size_bytes rounded down to whole blocks) the image.
@@ -163,12 +168,24 @@ class SdCard {
   // Direct access for tests and tools, bypassing faults and counters.
   bool peek(uint32_t block, uint8_t* dst) const;
   bool poke(uint32_t block, const uint8_t* src);
+  // Writes the cached blocks into the image. Throws std::runtime_error naming the image when the
+  // host cannot write it (a full disk): the image would no longer be what the firmware wrote.
+  void flush();
+  // Flushes and gives the image file a new name (same folder); throws std::runtime_error.
+  void rename_image(const std::string& to);
 
  private:
   enum class Phase { kCommand, kReadWait, kWriteToken, kWriteData, kBusy };
   static constexpr size_t kNoCrc = std::numeric_limits<size_t>::max();
 
+  struct CachedBlock {
+    std::array<uint8_t, kBlock> data;
+    bool dirty = false;
+  };
   bool fail(Error e, uint32_t data = 0);
+  bool read_image(uint32_t block, uint8_t* dst) const;
+  void write_back() const;
+  void drop_cached(uint32_t first, uint32_t last);
   bool store(uint32_t block, const uint8_t* src);
   bool erase_blocks(uint32_t first, uint32_t last);
   void size_capacity();
@@ -188,6 +205,7 @@ class SdCard {
   std::string path_;
   Config config_;
   int fd_ = -1;
+  mutable std::unordered_map<uint32_t, CachedBlock> cache_;
   uint32_t blocks_ = 0;
   uint32_t capacity_ = 0;
   uint8_t type_ = 2;

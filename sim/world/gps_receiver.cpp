@@ -436,11 +436,17 @@ void GpsReceiver::compare(const FirmwareClock& now) {
   r.t_s = last_->t_s;
   double true_utc = double(config_.start_utc) + last_->t_s;
   r.true_utc = iso_ms(true_utc);
-  char b[48];
-  int ms = std::min(999, int(c.sub_s * 1000.0));
-  std::snprintf(b, sizeof b, "%02u/%02u/%02u %02u:%02u:%02u.%03d", c.day, c.month, c.year, c.hour,
-                c.minute, c.second, ms);
-  r.clock_before = b;
+  auto shown = [](const FirmwareClock& k) {
+    char b[48];
+    int ms = std::min(999, int(k.sub_s * 1000.0));
+    std::snprintf(b, sizeof b, "%02u/%02u/%02u %02u:%02u:%02u.%03d", k.day, k.month, k.year, k.hour, k.minute,
+                  k.second, ms);
+    return std::string(b);
+  };
+  r.clock_before = shown(c);
+  // a replayed log's time is not the run's true time: what the firmware took shows here
+  r.clock_after = shown(now);
+  r.clock_after_t_s = now_s();
   if (c.year != 0 && c.month >= 1 && c.month <= 12 && c.day >= 1 && c.day <= 31) {
     double fw = double(unix_from_civil(2000 + c.year, c.month, c.day, c.hour, c.minute, c.second)) +
                 c.sub_s;

@@ -68,6 +68,8 @@ struct GpsFixRecord {
   double t_s = 0;                 // true time of the reading (end of the epoch that was accepted)
   std::string true_utc;           // true UTC then, ISO 8601 with milliseconds
   std::string clock_before;       // the firmware's clock then, "DD/MM/YY hh:mm:ss.sss"
+  std::string clock_after;        // ... at the first reading after it was set: the time it took
+  double clock_after_t_s = 0;     // true time of that reading
   std::optional<double> error_s;  // firmware clock minus true UTC; empty while it had no date
   int32_t clock_rate = 0;         // CTE_VELOCIDAD_RELOJ in force
 };

@@ -1,5 +1,6 @@
 #include "sim/world/host_controller.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -267,6 +268,10 @@ void HostController::on_byte(Board&, uint8_t byte, Cycles) {
     rx_line_.clear();
     if (!line.empty() && line.back() == '\r') line.pop_back();
     received_line(line);
+  } else if (byte == '$') {
+    // a frame starts here whatever came before it on the line (binary bytes of a transparent
+    // link, noise): only the frame is looked at
+    rx_line_.assign(1, '$');
   } else if (rx_line_.size() < 4096) {
     rx_line_.push_back(char(byte));
   }
@@ -284,8 +289,11 @@ void HostController::received_line(const std::string& line) {
               !std::islower(static_cast<unsigned char>(frame[star + 1])) &&
               !std::islower(static_cast<unsigned char>(frame[star + 2])) &&
               std::stoi(frame.substr(star + 1, 2), nullptr, 16) == nmea_checksum(frame);
-  if (!good) ++stats_.bad_checksums;
   std::string tag = frame.substr(1, frame.find_first_of(",*") - 1);
+  const bool word = !tag.empty() && tag.size() <= 8 &&
+                    std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+  if (!word) return;  // a '$' among binary bytes (a transparent link), not a frame
+  if (!good) ++stats_.bad_checksums;
   if (tag != "OLA") {
     ++stats_.unsolicited[tag];
     return;

@@ -47,7 +47,7 @@ double parse_script_time(const std::string& text);
 
 // NMEA 0183 checksum of everything between '$' and '*' (or the end) of `body`.
 uint8_t nmea_checksum(const std::string& body);
-// "$ZRX03,1,8" -> "$ZRX03,1,8*0F\r\n".
+// "$ZRX03,1,8" -> "$ZRX03,1,8*5A\r\n".
 std::string host_frame(const std::string& body);
 
 class HostController : public Device {
@@ -96,6 +96,8 @@ class HostController : public Device {
   const Stats& stats() const { return stats_; }
   const std::vector<Expectation>& expectations() const { return expectations_; }
   bool logs_ok() const { return bool(log_) && bool(exchanges_); }
+  bool log_ok() const { return bool(log_); }
+  bool exchanges_ok() const { return bool(exchanges_); }
 
  private:
   void run_line(size_t index);

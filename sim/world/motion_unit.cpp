@@ -54,7 +54,10 @@ MotionUnit::MotionUnit(Board& board, Sea* sea, const MotionUnitConfig& config)
   std::mt19937_64 clock_rng(mix_seed(c.seed, 3));
   clock_at_zero_us_ = c.clock_at_zero_us ? *c.clock_at_zero_us : uint32_t(clock_rng() >> 32);
 
-  if (!c.replay_path.empty()) load_replay();
+  if (!c.replay_path.empty()) {
+    replay_ = std::make_unique<ReplayReader>(c.replay_path, c.start_s);
+    if (!replay_->next(replay_item_)) replay_.reset();  // an empty recording: nothing to send
+  }
   if (!c.capture_path.empty()) {
     capture_ = std::make_unique<std::ofstream>(c.capture_path, std::ios::binary | std::ios::trunc);
     if (!*capture_) throw std::runtime_error("cannot write the sensor capture '" + c.capture_path + "'");
@@ -63,8 +66,10 @@ MotionUnit::MotionUnit(Board& board, Sea* sea, const MotionUnitConfig& config)
 
 MotionUnit::~MotionUnit() { flush_capture(); }
 
-void MotionUnit::flush_capture() {
-  if (capture_) capture_->flush();
+bool MotionUnit::flush_capture() {
+  if (!capture_) return true;
+  capture_->flush();
+  return bool(*capture_);
 }
 
 uint32_t MotionUnit::clock_us(double t_s) const {
@@ -90,7 +95,7 @@ bool MotionUnit::in_any(const std::vector<MotionUnitConfig::Window>& windows, do
 void MotionUnit::start() {
   board_.attach(MotionUnitConfig::kPort, this);
   if (!config_.replay_path.empty()) {
-    if (!replay_.empty()) board_.schedule(board_.cycles_for(replay_[0].t_s), [this] { replay_next(0); });
+    if (replay_) schedule_replay(replay_item_);
     return;
   }
   sea_->start_record(config_.start_s, config_.rate_hz);
@@ -225,71 +230,108 @@ void MotionUnit::sea_sample(uint64_t k) {
 
 // ---- replay ----------------------------------------------------------------------------------
 
-void MotionUnit::load_replay() {
-  std::ifstream in(config_.replay_path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the sensor recording '" + config_.replay_path + "'");
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read the sensor recording '" + config_.replay_path + "'");
+MotionUnit::ReplayReader::ReplayReader(const std::string& path, double start_s)
+    : in_(path, std::ios::binary), t_(start_s), start_s_(start_s) {
+  if (!in_) throw std::runtime_error("cannot read the sensor recording '" + path + "'");
+}
 
+bool MotionUnit::ReplayReader::fill() {
+  constexpr size_t kWant = sbg::kMaxPayload + sbg::kFrameOverhead;
+  if (eof_ || buf_.size() - pos_ >= kWant) return buf_.size() > pos_;
+  buf_.erase(buf_.begin(), buf_.begin() + std::ptrdiff_t(pos_));
+  pos_ = 0;
+  constexpr size_t kPiece = 1 << 16;
+  const size_t had = buf_.size();
+  buf_.resize(had + kPiece);
+  in_.read(reinterpret_cast<char*>(buf_.data() + had), std::streamsize(kPiece));
+  buf_.resize(had + size_t(in_.gcount()));
+  if (in_.bad()) throw std::runtime_error("cannot read the sensor recording");
+  if (!in_) eof_ = true;
+  return buf_.size() > pos_;
+}
+
+bool MotionUnit::ReplayReader::next(ReplayItem& item) {
+  // A long run of bytes that are no frame goes out in pieces of this size.
+  constexpr size_t kRawPiece = 1 << 16;
   // Frames are timed by their own time stamps, counted from the first one; the 32-bit clock's
   // wraps are followed by taking each step as a signed 32-bit difference. Everything else (bytes
   // that are no well-formed frame, frames without a time stamp) follows what precedes it.
-  bool timed = false;
-  uint32_t prev_ts = 0;
-  int64_t elapsed_us = 0;
-  double t = config_.start_s;
-  size_t pos = 0, raw_from = 0;
-  auto flush_raw = [&](size_t to) {
-    if (to <= raw_from) return;
-    if (replay_.empty()) replay_.push_back(ReplayItem{t, 0, false, 0, {}});
-    auto& b = replay_.back().bytes;
-    b.insert(b.end(), data.begin() + std::ptrdiff_t(raw_from), data.begin() + std::ptrdiff_t(to));
-  };
-  while (pos < data.size()) {
-    std::optional<size_t> len = sbg::frame_at(data.data() + pos, data.size() - pos);
+  while (fill()) {
+    const uint8_t* f = buf_.data() + pos_;
+    std::optional<size_t> len = sbg::frame_at(f, buf_.size() - pos_);
     if (!len) {
-      ++pos;
+      if (!pending_) pending_ = ReplayItem{t_, 0, false, 0, false, {}};
+      pending_->bytes.push_back(*f);
+      ++pos_;
+      if (pending_->bytes.size() - pending_->frame_len >= kRawPiece) {
+        item = std::move(*pending_);
+        pending_ = ReplayItem{item.t_s, 0, false, 0, true, {}};
+        return true;
+      }
       continue;
     }
-    flush_raw(pos);
-    const uint8_t* f = data.data() + pos;
     const bool log = f[3] == sbg::kClassLog;
     const size_t payload = *len - sbg::kFrameOverhead;
     bool new_instant = false;
     if (log && payload >= 4) {
       uint32_t ts = uint32_t(f[6]) | uint32_t(f[7]) << 8 | uint32_t(f[8]) << 16 | uint32_t(f[9]) << 24;
-      if (timed) elapsed_us += int32_t(ts - prev_ts);
-      new_instant = !timed || ts != prev_ts;
-      timed = true;
-      prev_ts = ts;
-      t = config_.start_s + double(std::max<int64_t>(0, elapsed_us)) * 1e-6;
+      if (timed_) elapsed_us_ += int32_t(ts - prev_ts_);
+      new_instant = !timed_ || ts != prev_ts_;
+      timed_ = true;
+      prev_ts_ = ts;
+      t_ = start_s_ + double(std::max<int64_t>(0, elapsed_us_)) * 1e-6;
     }
-    replay_.push_back(ReplayItem{t, log ? f[2] : uint8_t(0), new_instant, *len, {f, f + *len}});
-    pos += *len;
-    raw_from = pos;
+    ++frames_;
+    std::optional<ReplayItem> done = std::move(pending_);
+    pending_ = ReplayItem{t_, log ? f[2] : uint8_t(0), new_instant, *len, false, {f, f + *len}};
+    pos_ += *len;
+    if (done && !(done->bytes.empty() && done->continued)) {
+      item = std::move(*done);
+      return true;
+    }
   }
-  flush_raw(data.size());
+  if (!pending_ || (pending_->bytes.empty() && pending_->continued)) return false;
+  item = std::move(*pending_);
+  pending_.reset();
+  return true;
 }
 
-void MotionUnit::replay_next(size_t i) {
-  if (i + 1 < replay_.size())
-    board_.schedule(board_.cycles_for(replay_[i + 1].t_s), [this, i] { replay_next(i + 1); });
-  const ReplayItem& item = replay_[i];
+bool MotionUnit::recording_has_frame(const std::string& path) {
+  ReplayReader reader(path, 0.0);
+  ReplayItem item;
+  while (reader.next(item))
+    if (reader.frames() > 0) return true;
+  return false;
+}
+
+void MotionUnit::schedule_replay(const ReplayItem& item) {
+  Cycles at = board_.cycles_for(item.t_s);
+  // the next piece of a long run of bytes: when the wire has sent the one before, which is when
+  // it would have gone had the run been queued whole
+  if (item.continued) at = std::max(at, board_.device_free_at(MotionUnitConfig::kPort));
+  board_.schedule(at, [this] { replay_next(); });
+}
+
+void MotionUnit::replay_next() {
+  ReplayItem item = std::move(replay_item_);
+  const bool more = replay_->next(replay_item_);
+  if (more && !replay_item_.continued) schedule_replay(replay_item_);
   if (silenced(item.t_s)) {
     if (item.new_instant) ++stats_.samples_silenced;
-    return;
-  }
-  std::vector<uint8_t> bytes = item.bytes;
-  if (item.frame_len > 0) {
-    if (drop_log(sbg::LogId(item.log_id))) {
-      bytes.erase(bytes.begin(), bytes.begin() + std::ptrdiff_t(item.frame_len));
-      ++stats_.logs_missing;
-    } else {
-      ++stats_.frames;
-      if (item.new_instant) ++stats_.samples;
+  } else {
+    std::vector<uint8_t>& bytes = item.bytes;
+    if (item.frame_len > 0) {
+      if (drop_log(sbg::LogId(item.log_id))) {
+        bytes.erase(bytes.begin(), bytes.begin() + std::ptrdiff_t(item.frame_len));
+        ++stats_.logs_missing;
+      } else {
+        ++stats_.frames;
+        if (item.new_instant) ++stats_.samples;
+      }
     }
+    send(bytes);
   }
-  send(bytes);
+  if (more && replay_item_.continued) schedule_replay(replay_item_);
 }
 
 }  // namespace sim

@@ -97,7 +97,10 @@ class MotionUnit : public Device {
   const MotionUnitConfig& config() const { return config_; }
   // The unit's clock at true time t.
   uint32_t clock_us(double t_s) const;
-  void flush_capture();
+  // Flushes the capture file; false when a byte of it could not be written (a full disk).
+  bool flush_capture();
+  // Whether a recording holds at least one well-formed sbgECom frame (read in pieces).
+  static bool recording_has_frame(const std::string& path);
 
   // The three logs of the unit at one instant of the sea (also used by tests).
   struct Logs {
@@ -109,16 +112,39 @@ class MotionUnit : public Device {
 
  private:
   struct ReplayItem {
-    double t_s;              // when it is due
-    uint8_t log_id;          // message id of a class-0 log, else 0
-    bool new_instant;        // a time stamp other than the previous frame's
-    size_t frame_len;        // bytes[0, frame_len) is the frame; the rest passes as it came
+    double t_s = 0;            // when it is due
+    uint8_t log_id = 0;        // message id of a class-0 log, else 0
+    bool new_instant = false;  // a time stamp other than the previous frame's
+    size_t frame_len = 0;      // bytes[0, frame_len) is the frame; the rest passes as it came
+    bool continued = false;    // more of the previous item's bytes: due when the wire is free
     std::vector<uint8_t> bytes;
+  };
+  // Reads the recording a piece at a time, so memory does not grow with its size: each frame
+  // with the bytes that follow it up to the next frame, long runs of those cut into pieces.
+  class ReplayReader {
+   public:
+    ReplayReader(const std::string& path, double start_s);
+    bool next(ReplayItem& item);  // false at the end of the recording
+    uint64_t frames() const { return frames_; }
+
+   private:
+    bool fill();  // at least a whole frame's worth after pos_, unless the file ends first
+    std::ifstream in_;
+    std::vector<uint8_t> buf_;
+    size_t pos_ = 0;
+    bool eof_ = false;
+    bool timed_ = false;
+    uint32_t prev_ts_ = 0;
+    int64_t elapsed_us_ = 0;
+    double t_ = 0;
+    double start_s_ = 0;
+    uint64_t frames_ = 0;
+    std::optional<ReplayItem> pending_;
   };
 
   void sea_sample(uint64_t k);
-  void replay_next(size_t i);
-  void load_replay();
+  void replay_next();
+  void schedule_replay(const ReplayItem& item);
   bool silenced(double t_s) const;
   static bool in_any(const std::vector<MotionUnitConfig::Window>& windows, double t_s);
   bool drop_log(sbg::LogId id);
@@ -129,7 +155,8 @@ class MotionUnit : public Device {
   MotionUnitConfig config_;
   uint32_t clock_at_zero_us_;
   std::mt19937_64 fault_rng_;
-  std::vector<ReplayItem> replay_;
+  std::unique_ptr<ReplayReader> replay_;
+  ReplayItem replay_item_;  // the next item due
   std::unique_ptr<std::ofstream> capture_;
   MotionUnitStats stats_;
 };

@@ -14,11 +14,12 @@ class Payload {
  public:
   explicit Payload(size_t size) { bytes_.reserve(size); }
   void u16(uint16_t v) {
-    bytes_.push_back(uint8_t(v));
-    bytes_.push_back(uint8_t(v >> 8));
+    const uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
+    bytes_.insert(bytes_.end(), b, b + 2);
   }
   void u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
+    const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    bytes_.insert(bytes_.end(), b, b + 4);
   }
   void f32(float v) {
     uint32_t bits;
@@ -28,7 +29,8 @@ class Payload {
   void f64(double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, 8);
-    for (int i = 0; i < 8; ++i) bytes_.push_back(uint8_t(bits >> (8 * i)));
+    u32(uint32_t(bits));
+    u32(uint32_t(bits >> 32));
   }
   std::vector<uint8_t> take() { return std::move(bytes_); }
 
@@ -38,12 +40,26 @@ class Payload {
 
 }  // namespace
 
+namespace {
+
+// The bitwise CRC below, a byte at a time: every frame the unit sends goes through it.
+struct CrcTable {
+  uint16_t v[256];
+  CrcTable() {
+    for (unsigned b = 0; b < 256; ++b) {
+      uint16_t crc = uint16_t(b);
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0x8408) : uint16_t(crc >> 1);
+      v[b] = crc;
+    }
+  }
+};
+const CrcTable kCrcTable;
+
+}  // namespace
+
 uint16_t crc16(const uint8_t* data, size_t n) {
   uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0x8408) : uint16_t(crc >> 1);
-  }
+  for (size_t i = 0; i < n; ++i) crc = uint16_t((crc >> 8) ^ kCrcTable.v[(crc ^ data[i]) & 0xFF]);
   return crc;
 }
 

@@ -145,7 +145,7 @@ Sea::Sea(const SeaConfig& config) : config_(config) {
 // Each component is a cos(psi) with psi = phase - omega t (travelling wave a cos(k.x - omega t
 // + phase) at the buoy's point): elevation a cos psi, velocity along travel a omega cos psi,
 // vertical velocity a omega sin psi, excursion along travel -a sin psi.
-void Sea::add_wave(SeaState& st, const Term& w, double cs, double sn) {
+inline void Sea::add_wave(SeaState& st, const Term& w, double cs, double sn) {
   st.heave_m += w.a * cs;
   st.vel_up_mps += w.a_omega * sn;
   st.accel_up_mps2 -= w.a_omega2 * cs;

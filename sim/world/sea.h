@@ -123,7 +123,7 @@ class Sea {
   static constexpr uint64_t kNoSample = ~uint64_t{0};
   static constexpr uint64_t kExactEvery = 256;
 
-  static void add_wave(SeaState& st, const Term& w, double cs, double sn);
+  [[gnu::always_inline]] static inline void add_wave(SeaState& st, const Term& w, double cs, double sn);
   void add_drift_and_heading(SeaState& st, double t) const;
 
   SeaConfig config_;

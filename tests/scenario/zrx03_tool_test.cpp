@@ -79,6 +79,22 @@ TEST(Zrx03Tool, FrameAndCheck) {
   EXPECT_EQ(zrx03("check '" + frame("$OLA,01,01") + "'").status, 0);
 }
 
+// Every whole frame the help shows as an example must pass the tool's own check.
+TEST(Zrx03Tool, HelpExamplesCarryTheirRightChecksums) {
+  std::string help;
+  for (const char* cmd : {"--help", "frame --help", "check --help", "decode --help"}) help += zrx03(cmd).out;
+  has(help, {"$ZRX03,1,8*5A"});
+  size_t examples = 0;
+  for (size_t at = help.find('$'); at != std::string::npos; at = help.find('$', at + 1)) {
+    const size_t star = help.find('*', at);
+    if (star == std::string::npos || star + 3 > help.size() || help.find_first_of(" '\n", at) < star) continue;
+    const std::string f = help.substr(at, star + 3 - at);
+    ++examples;
+    EXPECT_EQ(zrx03("check '" + f + "'").status, 0) << f;
+  }
+  EXPECT_GE(examples, 1u);
+}
+
 TEST(Zrx03Tool, BadInputIsNamedAndExitsTwo) {
   struct Case {
     std::string args, must_say;

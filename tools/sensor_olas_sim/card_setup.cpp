@@ -14,24 +14,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// 4 MB of card blocks in memory: the firmware's file system rereads the same FAT and directory
+// blocks all the time.
+constexpr size_t kCardCacheBlocks = 8192;
+
 // "2h", "90m", "30s", "1.5d", plain seconds; 0 allowed (an event at the start).
 double parse_event_time(const std::string& text, const std::string& whole) {
-  size_t used = 0;
-  double v = 0;
   try {
-    v = std::stod(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
+    if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) return parse_span(text);
+  } catch (const OptionError&) {
   }
-  std::string unit = used ? text.substr(used) : "?";
-  double scale = 0;
-  if (unit.empty() || unit == "s") scale = 1;
-  else if (unit == "m" || unit == "min") scale = 60;
-  else if (unit == "h") scale = 3600;
-  else if (unit == "d") scale = 86400;
-  if (scale == 0 || !std::isfinite(v) || v < 0 || text[0] == '-' || text[0] == '+')
-    throw OptionError("bad time in card event '" + whole + "' (use e.g. remove@2h, insert@90m)");
-  return v * scale;
+  throw OptionError("bad time in card event '" + whole + "' (use e.g. remove@2h, insert@90m)");
 }
 
 bool is_res(const sim::FatImageEntry& e) {
@@ -45,15 +38,10 @@ bool is_res(const sim::FatImageEntry& e) {
 
 uint64_t parse_card_size(const std::string& text) {
   size_t used = 0;
+  while (used < text.size() && (std::isdigit(static_cast<unsigned char>(text[used])) || text[used] == '.')) ++used;
   double v = 0;
-  bool ok = !text.empty() && (std::isdigit(static_cast<unsigned char>(text[0])) != 0);
-  if (ok) {
-    try {
-      v = std::stod(text, &used);
-    } catch (const std::exception&) {
-      ok = false;
-    }
-  }
+  bool ok = used > 0 && std::isdigit(static_cast<unsigned char>(text[0])) && is_decimal(text.substr(0, used)) &&
+            to_double(text.substr(0, used), &v);
   std::string unit = ok ? text.substr(used) : "";
   double scale = 0;
   if (unit.empty()) scale = 1;
@@ -64,9 +52,9 @@ uint64_t parse_card_size(const std::string& text) {
   if (!ok || scale == 0 || !std::isfinite(v))
     throw OptionError("not a card size: '" + text + "' (use e.g. 4G, 2G, 512M)");
   double bytes = std::floor(v * scale / 512.0) * 512.0;
-  // the smallest card a FAT16 volume fits on, and the 32-bit block count of the hal
-  if (bytes < 1024.0 * 1024 || bytes > 2.0 * 1024 * 1024 * 1024 * 1024 - 512)
-    throw OptionError("card size out of range: '" + text + "' (1M..2T)");
+  // the smallest card the firmware's formatter takes, and the 32-bit block count of the hal
+  if (bytes < double(kMinCardBytes) || bytes > 2.0 * 1024 * 1024 * 1024 * 1024 - 512)
+    throw OptionError("card size out of range: '" + text + "' (more than 6M, at most 2T: the firmware formats no smaller card)");
   return uint64_t(bytes);
 }
 
@@ -117,7 +105,16 @@ CardSetup setup_card(sim::Board& board, const CardOptions& o, const fs::path& ou
   if (!s.image.parent_path().empty()) fs::create_directories(s.image.parent_path());
   sim::SdCard::Config cfg = o.timing;
   cfg.present = true;
-  s.card = std::make_unique<sim::SdCard>(s.image.string(), s.created ? o.size_bytes : 0, cfg);
+  if (cfg.cache_blocks == 0) cfg.cache_blocks = kCardCacheBlocks;
+  // A new image is made and formatted under a temporary name and only then given its own: a
+  // failure leaves no unformatted image for the next run to find.
+  const fs::path made = s.created ? fs::path(s.image.string() + ".tmp") : s.image;
+  try {
+    s.card = std::make_unique<sim::SdCard>(made.string(), s.created ? o.size_bytes : 0, cfg);
+  } catch (const std::exception& e) {
+    fs::remove(made, ec);
+    throw std::runtime_error("cannot make the card image " + s.image.string() + ": " + e.what());
+  }
 
   if (s.created && format) {
     // the firmware's formatter runs on a scratch board: the run's clock stays at 0
@@ -135,6 +132,22 @@ CardSetup setup_card(sim::Board& board, const CardOptions& o, const fs::path& ou
     }
     scratch.set_card(nullptr);
     if (previous) previous->make_current();
+  }
+  if (s.created) {
+    std::string failed = s.format_error;
+    if (failed.empty()) {
+      try {
+        s.card->rename_image(s.image.string());
+      } catch (const std::exception& e) {
+        failed = std::string("cannot write it: ") + e.what();
+      }
+    }
+    if (!failed.empty()) {
+      s.card.reset();
+      fs::remove(made, ec);
+      if (s.format_error.empty()) throw std::runtime_error("cannot make the card image " + s.image.string() + ": " + failed);
+      return s;
+    }
   }
 
   if (!s.created) {
@@ -229,6 +242,8 @@ nlohmann::json collect_card(const CardSetup& setup, const fs::path& out_dir) {
     j["files"] = nlohmann::json::array();
     for (const auto& f : reader.copy_out(out_dir / "card"))
       j["files"].push_back({{"path", f.path}, {"size", f.size}, {"lines", f.lines}});
+  } catch (const sim::FatCopyError&) {
+    throw;  // the host's disk, not the card: the run's error
   } catch (const std::exception& e) {
     j["error"] = e.what();
   }

@@ -34,6 +34,9 @@ struct CardOptions {
   sim::SdCard::Config timing;    // block latencies
 };
 
+// The smallest new card the firmware's formatter can make a volume on (it refuses 6 MiB).
+constexpr uint64_t kMinCardBytes = (6ull << 20) + 512;
+
 // "4G", "2G", "512M", "64M", "1.5G", "2048K" or plain bytes (binary units: 1G = 2^30 bytes).
 // Throws OptionError naming the value.
 uint64_t parse_card_size(const std::string& text);

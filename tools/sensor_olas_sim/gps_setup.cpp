@@ -14,10 +14,8 @@ namespace {
 const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop, saved, jump";
 
 double number(const std::string& key, const std::string& value, double lo, double hi) {
-  char* end = nullptr;
-  double v = value.empty() ? NAN : std::strtod(value.c_str(), &end);
-  if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v))
-    throw OptionError(key + " is not a number: '" + value + "'");
+  double v = 0;
+  if (!is_decimal(value) || !to_double(value, &v)) throw OptionError(key + " is not a number: '" + value + "'");
   if (v < lo || v > hi) {
     char range[96];
     std::snprintf(range, sizeof range, " (%g..%g)", lo, hi);
@@ -37,9 +35,8 @@ double ttff(const std::string& value) {
       num.pop_back();
     }
   }
-  char* end = nullptr;
-  double v = num.empty() ? NAN : std::strtod(num.c_str(), &end);
-  if (num.empty() || end != num.c_str() + num.size() || !std::isfinite(v) || v < 0)
+  double v = 0;
+  if (!is_decimal(num) || !to_double(num, &v) || v < 0 || v > kMaxDurationS)
     throw OptionError("ttff is not a duration: '" + value + "' (use 30s, 2m or 0)");
   return v * unit;
 }
@@ -230,6 +227,8 @@ nlohmann::json gps_summary(GpsSetup& gps) {
     nlohmann::json e = {{"t", f.t_s},
                         {"true_utc", f.true_utc},
                         {"clock_before", f.clock_before},
+                        {"clock_after", f.clock_after},
+                        {"clock_after_t", f.clock_after_t_s},
                         {"clock_rate", f.clock_rate}};
     e["error_s"] = f.error_s ? nlohmann::json(*f.error_s) : nlohmann::json(nullptr);
     j["fixes"].push_back(e);

@@ -19,9 +19,9 @@
 namespace olas {
 namespace {
 
-volatile std::sig_atomic_t g_sigint = 0;
+volatile std::sig_atomic_t g_stop_signal = 0;
 
-void on_sigint(int) { g_sigint = 1; }
+void on_stop_signal(int signo) { g_stop_signal = signo; }
 
 // Falling further behind than this restarts the pacing from the present: the live link keeps a
 // real-time pace instead of racing to catch up.
@@ -29,6 +29,7 @@ constexpr double kMaxLagSeconds = 0.2;
 
 // Longer lines are noise on the link, not frames: only their start is kept.
 constexpr size_t kMaxLine = 512;
+constexpr size_t kMaxFrame = 256;  // the longest frame the firmware sends, with room to spare
 
 std::vector<sim::HostScriptLine> read_script(const std::string& path) {
   try {
@@ -54,14 +55,15 @@ void check_host_options(const HostOptions& o) {
   if (!o.script.empty()) read_script(o.script);
 }
 
-HostLink::HostLink(sim::Board& board, const HostOptions& options, const std::string& out_dir)
+HostLink::HostLink(sim::Board& board, const HostOptions& options, const std::string& out_dir,
+                   const std::string& suffix)
     : board_(board), options_(options) {
   std::vector<sim::HostScriptLine> script;
   if (!options_.script.empty()) script = read_script(options_.script);
   namespace fs = std::filesystem;
   sim::HostController::Options co;
-  co.log_path = (fs::path(out_dir) / "host.log").string();
-  co.exchanges_path = (fs::path(out_dir) / "host-exchanges.log").string();
+  co.log_path = (fs::path(out_dir) / "host.log").string() + suffix;
+  co.exchanges_path = (fs::path(out_dir) / "host-exchanges.log").string() + suffix;
   co.follow_mcu = options_.pty;
   controller_ = std::make_unique<sim::HostController>(board_, std::move(script), co);
   if (options_.pty) open_pty();
@@ -71,6 +73,8 @@ HostLink::HostLink(sim::Board& board, const HostOptions& options, const std::str
       while (!rx_line_.empty() && rx_line_.back() == '\r') rx_line_.pop_back();
       if (on_line) on_line(rx_line_);
       rx_line_.clear();
+    } else if (byte == '$' && rx_line_.size() + kMaxFrame > kMaxLine) {
+      rx_line_.assign(1, '$');  // room for the frame that starts here, after a long binary run
     } else if (rx_line_.size() < kMaxLine) {
       rx_line_.push_back(char(byte));
     }
@@ -172,11 +176,12 @@ nlohmann::json HostLink::finish() {
   j["answers"] = st.answers;
   j["bad_checksums"] = st.bad_checksums;
   j["unsolicited"] = nlohmann::json::object();
-  for (const auto& [tag, n] : st.unsolicited) j["unsolicited"][tag] = n;
+  for (const auto& [tag, n] : st.unsolicited) j["unsolicited"][link_text(tag)] = n;
   j["expectations"] = nlohmann::json::array();
   uint64_t failed = 0;
   for (const auto& e : controller_->expectations()) {
-    j["expectations"].push_back({{"line", e.line}, {"text", e.text}, {"met", e.met}, {"answer", e.answer}});
+    j["expectations"].push_back(
+        {{"line", e.line}, {"text", link_text(e.text)}, {"met", e.met}, {"answer", link_text(e.answer)}});
     if (!e.met) ++failed;
   }
   j["expectations_failed"] = failed;
@@ -185,15 +190,40 @@ nlohmann::json HostLink::finish() {
   return j;
 }
 
-void install_sigint_handler() {
-  g_sigint = 0;
-  struct sigaction sa {};
-  sa.sa_handler = on_sigint;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the process at once
-  sigaction(SIGINT, &sa, nullptr);
+std::string link_text(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
 }
 
-bool sigint_received() { return g_sigint != 0; }
+void install_sigint_handler() {
+  g_stop_signal = 0;
+  struct sigaction sa {};
+  sa.sa_handler = on_stop_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND;  // a second one ends the process at once
+  // what timeout, CI cancellation and a closed terminal send: a stop like Ctrl-C's
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) sigaction(signo, &sa, nullptr);
+}
+
+bool sigint_received() { return g_stop_signal != 0; }
+
+int stop_signal() { return g_stop_signal; }
+
+std::string signal_name(int signo) {
+  switch (signo) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(signo);
+  }
+}
 
 }  // namespace olas

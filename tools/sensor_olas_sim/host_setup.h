@@ -49,7 +49,9 @@ class HostLink {
 
   // Reads the script and opens the pseudo-terminal; throws OptionError (bad script) or
   // std::runtime_error (no pseudo-terminal). Writes host.log and host-exchanges.log in out_dir.
-  HostLink(sim::Board& board, const HostOptions& options, const std::string& out_dir);
+  // `suffix` is added to the log files' names (".tmp" while the run writes them).
+  HostLink(sim::Board& board, const HostOptions& options, const std::string& out_dir,
+           const std::string& suffix = "");
   ~HostLink();
   HostLink(const HostLink&) = delete;
   HostLink& operator=(const HostLink&) = delete;
@@ -90,8 +92,15 @@ class HostLink {
   uint64_t reanchors_ = 0;  // the run fell behind the wall clock and pacing restarted from there
 };
 
-// Ctrl-C sets a flag that the run polls; a second Ctrl-C ends the process at once.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP set a flag that the run polls; a second one ends the
+// process at once.
+// Bytes received on a link as JSON-safe text: each byte of 0x80 and above as the code point of
+// the same value, so nothing is lost and the summary stays valid UTF-8.
+std::string link_text(const std::string& bytes);
+
 void install_sigint_handler();
 bool sigint_received();
+int stop_signal();  // the signal that asked for the stop, 0 if none
+std::string signal_name(int signo);  // "SIGTERM" 
 
 }  // namespace olas

@@ -1,5 +1,6 @@
 // sensor_olas_sim: runs the wave-sensor firmware on a simulated board in virtual time.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include "sensor_olas_sim/run.h"
 #include "sensor_olas_sim/scenario.h"
 #include "sensor_olas_sim/settings_preset.h"
+#include "sim/world/motion_unit.h"
 
 namespace {
 
@@ -79,13 +81,14 @@ void print_outputs(const std::string& out, const nlohmann::json& s) {
 
 int main(int argc, char** argv) {
   olas::RunOptions o;
-  std::string duration = "3h", start = olas::kDefaultStart, starve;
+  std::string duration = "3h", start = olas::kDefaultStart, starve, clock_ppm = "150";
   CLI::App app{"Runs the wave-sensor firmware on a simulated board, in virtual time."};
   app.add_option("--duration", duration, "virtual time to run: 90s, 20m, 3h, 2d")->capture_default_str();
   app.add_option("--out", o.out_dir, "output folder (console.log, host.log, flash.bin, summary.json)")
       ->capture_default_str();
   app.add_option("--start", start, "true UTC at virtual time 0 (ISO 8601)")->capture_default_str();
-  app.add_option("--clock-ppm", o.clock_ppm, "error of the board's oscillator, in ppm")->capture_default_str();
+  app.add_option("--clock-ppm", clock_ppm, "error of the board's oscillator, in ppm (-20000..20000)")
+      ->capture_default_str();
   app.add_flag("--jumper", o.jumper, "debug jumper fitted (pin 28 low)");
   app.add_option("--starve-watchdog", starve, "fault: from this virtual time on, watchdog restarts are lost");
   app.add_option("--firmware", o.firmware_image, "firmware image (shared library) to run");
@@ -139,6 +142,12 @@ int main(int argc, char** argv) {
   olas::add_host_options(app, o.host);
   try {
     app.parse(argc, argv);
+    // an option given with nothing after it ("--sea ''", "seed": "") is a mistake, not a default
+    for (const CLI::Option* op : app.get_options()) {
+      if (op->count() == 0 || op->get_type_size() == 0) continue;
+      for (const std::string& r : op->results())
+        if (r.empty()) throw olas::OptionError(op->get_name() + ": empty value");
+    }
     const bool sea_given = sea_opt->count() > 0;
     if (preset_opt->count()) {
       olas::apply_preset(app, preset);
@@ -157,6 +166,7 @@ int main(int argc, char** argv) {
       }
     };
     o.duration_s = named("--duration", [&] { return olas::parse_duration(duration); });
+    o.clock_ppm = named("--clock-ppm", [&] { return olas::parse_clock_ppm(clock_ppm); });
     o.start_utc = named("--start", [&] { return olas::parse_utc(start); });
     if (!starve.empty())
       o.starve_watchdog_s = named("--starve-watchdog", [&] { return olas::parse_duration(starve); });
@@ -185,9 +195,15 @@ int main(int argc, char** argv) {
     const auto& replay_path = o.motion_unit.replay_path;
     if (!replay_path.empty() && (!std::filesystem::is_regular_file(replay_path) || !std::ifstream(replay_path, std::ios::binary)))
       throw olas::OptionError("--replay-sensor: cannot read '" + replay_path + "'");
+    if (!replay_path.empty() && !sim::MotionUnit::recording_has_frame(replay_path))
+      std::fprintf(stderr, "sensor_olas_sim: warning: --replay-sensor: no sbgECom frame in '%s'; its bytes are sent as they are\n",
+                   replay_path.c_str());
     const auto& capture_path = o.motion_unit.capture_path;
     if (!capture_path.empty() && !std::ofstream(capture_path, std::ios::binary | std::ios::app))
       throw olas::OptionError("--capture-sensor: cannot write '" + capture_path + "'");
+    if (!card_image.empty() && std::filesystem::exists(card_image) && !std::filesystem::is_regular_file(card_image))
+      std::fprintf(stderr, "sensor_olas_sim: warning: --card: '%s' is not a file; the firmware will find no card in it\n",
+                   card_image.c_str());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -200,13 +216,37 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // past a size limit (ulimit -f) a write fails and is reported, instead of killing the process
+  std::signal(SIGXFSZ, SIG_IGN);
   olas::RunResult r;
   try {
     r = olas::run_simulation(o);
+  } catch (const olas::OptionError& e) {
+    std::fprintf(stderr, "sensor_olas_sim: %s\n", e.what());
+    return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "sensor_olas_sim: %s\n", e.what());
     return 1;
   }
+  const auto& sj = r.summary;
+  int exit_code = r.exit_code;
+  // what the user must hear of even with --quiet
+  if (sj.contains("card") && sj["card"].is_object() && sj["card"].contains("error"))
+    std::fprintf(stderr, "sensor_olas_sim: warning: the card image %s holds no volume that can be read: %s\n",
+                 sj["card"].value("image", std::string("?")).c_str(), sj["card"]["error"].get<std::string>().c_str());
+  for (const auto& e : sj.value("host", nlohmann::json::object()).value("expectations", nlohmann::json::array())) {
+    if (e["met"].get<bool>()) continue;
+    const std::string answer = e["answer"].get<std::string>();
+    std::fprintf(stderr, "sensor_olas_sim: host script line %d: expected \"%s\" %s\n", e["line"].get<int>(),
+                 e["text"].get<std::string>().c_str(),
+                 answer.empty() ? "but no answer came" : ("in the answer, got " + answer).c_str());
+    if (exit_code == 0) exit_code = 1;
+  }
+  if (r.interrupted && sj.contains("virtual_s"))
+    std::fprintf(stderr, "sensor_olas_sim: stopped %s at %.0f s of %.0f s; outputs written, summary marked interrupted\n",
+                 r.signal ? ("by " + olas::signal_name(r.signal)).c_str() : "by an error",
+                 sj["virtual_s"].get<double>(), o.duration_s);
+  if (r.signal) exit_code = 128 + r.signal;
   if (!o.quiet) {
     const auto& s = r.summary;
     std::printf("Simulated %.0f s in %.2f s of wall time (%.0fx real time); %zu reset(s).\n",
@@ -230,5 +270,5 @@ int main(int argc, char** argv) {
     print_intervals(s["intervals"]);
     print_outputs(o.out_dir, s);
   }
-  return r.exit_code;
+  return exit_code;
 }

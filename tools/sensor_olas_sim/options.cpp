@@ -9,42 +9,29 @@
 
 namespace olas {
 
-namespace {
-
-// A duration of 0 or more.
 double parse_span(const std::string& text) {
-  size_t used = 0;
-  double v = 0;
-  try {
-    v = std::stod(text, &used);
-  } catch (const std::exception&) {
-    throw OptionError("not a duration: '" + text + "' (use 90s, 20m, 3h or 2d)");
-  }
-  std::string unit = text.substr(used);
+  size_t unit_at = text.size();
+  while (unit_at > 0 && std::isalpha(static_cast<unsigned char>(text[unit_at - 1]))) --unit_at;
+  const std::string number = text.substr(0, unit_at), unit = text.substr(unit_at);
   double scale = 0;
   if (unit.empty() || unit == "s") scale = 1;
   else if (unit == "m" || unit == "min") scale = 60;
   else if (unit == "h") scale = 3600;
   else if (unit == "d") scale = 86400;
-  else throw OptionError("not a duration: '" + text + "' (use 90s, 20m, 3h or 2d)");
-  if (!std::isfinite(v) || v < 0) throw OptionError("duration must not be negative: '" + text + "'");
+  double v = 0;
+  if (scale == 0 || !is_decimal(number) || !to_double(number, &v))
+    throw OptionError("not a duration: '" + text + "' (use 90s, 20m, 3h or 2d)");
+  if (v < 0) throw OptionError("duration must not be negative: '" + text + "'");
+  if (v * scale > kMaxDurationS) throw OptionError("duration too long: '" + text + "' (at most 366d)");
   return v * scale;
 }
 
+namespace {
+
 // A whole-string decimal number within [lo, hi]; `what` names it in the error.
 double parse_number(const std::string& text, double lo, double hi, const std::string& what) {
-  size_t used = 0;
   double v = 0;
-  bool ok = !text.empty() && !std::isspace(static_cast<unsigned char>(text[0]));
-  if (ok) {
-    try {
-      v = std::stod(text, &used);
-    } catch (const std::exception&) {
-      ok = false;
-    }
-  }
-  if (!ok || used != text.size() || !std::isfinite(v))
-    throw OptionError(what + " is not a number: '" + text + "'");
+  if (!is_decimal(text) || !to_double(text, &v)) throw OptionError(what + " is not a number: '" + text + "'");
   if (v < lo || v > hi) {
     char range[64];
     std::snprintf(range, sizeof range, " (%g..%g)", lo, hi);
@@ -72,6 +59,39 @@ sim::sbg::LogId log_named(const std::string& name) {
 
 }  // namespace
 
+bool is_decimal(const std::string& text) {
+  size_t i = 0, n = text.size();
+  if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+  size_t digits = 0;
+  while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  if (i < n && text[i] == '.') {
+    ++i;
+    while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t exp = 0;
+    while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, ++exp;
+    if (exp == 0) return false;
+  }
+  return i == n;
+}
+
+bool to_double(const std::string& text, double* v) {
+  try {
+    *v = std::stod(text);
+  } catch (const std::exception&) {
+    return false;  // out of range of a double
+  }
+  return std::isfinite(*v);
+}
+
+double parse_clock_ppm(const std::string& text) {
+  return parse_number(text, -kMaxClockPpm, kMaxClockPpm, "oscillator error (ppm)");
+}
+
 double parse_duration(const std::string& text) {
   double v = parse_span(text);
   if (v <= 0) throw OptionError("duration must be positive: '" + text + "'");
@@ -79,19 +99,22 @@ double parse_duration(const std::string& text) {
 }
 
 int64_t parse_utc(const std::string& text) {
-  int y, mo, d, h = 0, mi = 0, s = 0;
-  char tail[8] = {0};
-  int n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%7s", &y, &mo, &d, &h, &mi, &s, tail);
-  bool ok = n >= 5;
-  if (n < 6) {
-    n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%7s", &y, &mo, &d, &h, &mi, tail);
-    ok = n >= 5;
-    s = 0;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  // the exact shape, digits where digits go: sscanf alone would take spaces and signs
+  const bool with_seconds = text.size() >= 19 && text[16] == ':';
+  const std::string shape = with_seconds ? "dddd-dd-ddTdd:dd:dd" : "dddd-dd-ddTdd:dd";
+  bool ok = text.size() == shape.size() || (text.size() == shape.size() + 1 && text.back() == 'Z');
+  for (size_t i = 0; ok && i < shape.size(); ++i)
+    ok = shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0 : text[i] == shape[i];
+  if (ok) {
+    std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d", &y, &mo, &d, &h, &mi);
+    if (with_seconds) s = std::atoi(text.c_str() + 17);
   }
-  std::string t(tail);
-  if (!ok || !(t.empty() || t == "Z") || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
-      s > 59 || y < 2000 || y > 2099)
-    throw OptionError("not a UTC time: '" + text + "' (use 2026-12-07T14:20:00Z)");
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+  if (!ok || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || (mo == 2 && d == 29 && !leap) || h > 23 ||
+      mi > 59 || s > 59 || y < 2000 || y > 2099)
+    throw OptionError("not a UTC time: '" + text + "' (use 2026-12-07T14:20:00Z, a real date in 2000..2099)");
   std::tm tm{};
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;

@@ -49,8 +49,21 @@ struct OptionError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "90s", "20m", "3h", "2d", "1.5h" or plain seconds.
+// A plain decimal number filling the whole text ("12", "-0.5", "1e3"): no hex, inf, nan, spaces.
+bool is_decimal(const std::string& text);
+// The number of a decimal text; false when a double cannot hold it (1e400).
+bool to_double(const std::string& text, double* v);
+
+constexpr double kMaxDurationS = 366 * 86400.0;
+// The firmware can trim its clock by about 2 % (CTE_VELOCIDAD_RELOJ 47000..49000 per ms).
+constexpr double kMaxClockPpm = 20000;
+
+// A duration of 0 or more, at most kMaxDurationS: "90s", "20m", "3h", "2d", "1.5h" or plain seconds.
+double parse_span(const std::string& text);
+// "90s", "20m", "3h", "2d", "1.5h" or plain seconds; more than 0, at most kMaxDurationS.
 double parse_duration(const std::string& text);
+// The board oscillator's error, -kMaxClockPpm..kMaxClockPpm.
+double parse_clock_ppm(const std::string& text);
 // ISO 8601 UTC: 2026-12-07T14:20:00Z (the Z, and the seconds, may be left out).
 int64_t parse_utc(const std::string& text);
 std::string format_utc(int64_t unix_s);

@@ -1,6 +1,8 @@
 #include "sensor_olas_sim/run.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "sensor_olas_sim/intervals.h"
 #include "sim/board.h"
@@ -25,11 +29,59 @@ namespace {
 
 constexpr const char* kPortNames[sim::kPorts] = {"host", "console", "sensor", "gps"};
 
-std::string firmware_image(const RunOptions& o) {
-  if (!o.firmware_image.empty()) return o.firmware_image;
-  if (const char* env = std::getenv("OLAS_FIRMWARE_IMAGE")) return env;
-  return OLAS_DEFAULT_IMAGE;
-}
+// The outputs a run makes in its folder: written as NAME.tmp and renamed into place at the end.
+const char* const kOutputs[] = {"console.log", "host.log", "host-exchanges.log", "flash.bin",
+                                "summary.json", "card.img", "card"};
+
+// The output folder of one run: made if missing and locked against a second run, and what was
+// there before remembered, so that a start that fails can leave the folder as it found it.
+class OutputFolder {
+ public:
+  explicit OutputFolder(const fs::path& dir) : dir_(dir) {
+    std::error_code ec;
+    dir_new_ = !fs::exists(dir_, ec);
+    fs::create_directories(dir_, ec);
+    if (ec) throw std::runtime_error("cannot make the output folder " + dir_.string() + ": " + ec.message());
+    fd_ = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) throw std::runtime_error("cannot open the output folder " + dir_.string());
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+      throw std::runtime_error("the output folder " + dir_.string() + " is in use by another run");
+    }
+    for (const char* name : kOutputs)
+      if (fs::exists(dir_ / name, ec)) existed_.insert(name);
+  }
+  ~OutputFolder() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+
+  std::string temp(const std::string& name) const { return (dir_ / (name + ".tmp")).string(); }
+  // NAME.tmp becomes NAME; on failure the old NAME stays as it was. Returns the error, or "".
+  std::string commit(const std::string& name, bool written_ok) const {
+    const std::string tmp = temp(name), final_path = (dir_ / name).string();
+    if (written_ok && std::rename(tmp.c_str(), final_path.c_str()) == 0) return "";
+    std::remove(tmp.c_str());
+    return "cannot write " + final_path;
+  }
+  // A start that failed: the temporary files and the outputs that were not there go.
+  void discard_new() const {
+    std::error_code ec;
+    for (const char* name : kOutputs) {
+      fs::remove(temp(name), ec);
+      if (!existed_.count(name)) fs::remove_all(dir_ / name, ec);
+    }
+    if (dir_new_) fs::remove(dir_, ec);  // only if empty
+  }
+
+ private:
+  fs::path dir_;
+  bool dir_new_ = false;
+  int fd_ = -1;
+  std::set<std::string> existed_;
+};
 
 // "2d03h", "3h20m", "12m05s", "42s".
 std::string span_text(double s) {
@@ -62,7 +114,8 @@ double boot_before(const sim::Board& board, sim::Cycles t) {
 // A new card comes formatted by the firmware's own formatter: a separate copy of the image,
 // run on the scratch board that setup_card made current, with the card in its slot.
 bool format_with_firmware(const std::string& image) {
-  void* h = dlopen(image.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // a path, never a name for the loader to look up in the library path
+  void* h = dlopen(fs::absolute(image).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) throw std::runtime_error(std::string("cannot load firmware: ") + dlerror());
   auto format = reinterpret_cast<uint8_t (*)()>(dlsym(h, "_Z12Formatear_SDv"));
   if (!format) {
@@ -82,10 +135,40 @@ bool format_with_firmware(const std::string& image) {
 
 }  // namespace
 
+std::string firmware_image(const RunOptions& o) {
+  if (!o.firmware_image.empty()) return o.firmware_image;
+  if (const char* env = std::getenv("OLAS_FIRMWARE_IMAGE")) return env;
+  return OLAS_DEFAULT_IMAGE;
+}
+
+void check_firmware_image(const std::string& image) {
+  std::error_code ec;
+  if (!fs::is_regular_file(image, ec)) throw OptionError("--firmware: cannot read '" + image + "'");
+  // a path, never a name for the loader to look up in the library path
+  void* h = dlopen(fs::absolute(image).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) throw OptionError("--firmware: '" + image + "' is not a firmware image: " + dlerror());
+  const bool ours = dlsym(h, "setup") && dlsym(h, "loop") && dlsym(h, "_Z12Formatear_SDv");
+  dlclose(h);
+  if (!ours) throw OptionError("--firmware: '" + image + "' is a library but not this firmware (no setup, loop, Formatear_SD)");
+}
+
 RunResult run_simulation(const RunOptions& o) {
   RunResult result;
-  fs::create_directories(o.out_dir);
+  const std::string image = fs::absolute(firmware_image(o)).string();
+  check_firmware_image(image);
+  // Ctrl-C, SIGTERM, SIGHUP end the run cleanly with its outputs written, also when they come
+  // while it starts (the run then stops after its first step)
+  install_sigint_handler();
   const fs::path out(o.out_dir);
+  OutputFolder folder(out);
+  // Until the firmware is about to start, a failure leaves the folder as it was found.
+  struct StartGuard {
+    const OutputFolder& folder;
+    bool armed = true;
+    ~StartGuard() {
+      if (armed) folder.discard_new();
+    }
+  } start_guard{folder};
 
   sim::Board::Config cfg;
   cfg.ppm = o.clock_ppm;
@@ -95,16 +178,17 @@ RunResult run_simulation(const RunOptions& o) {
   const nlohmann::json settings_written = apply_settings(board.flash(), o.settings);
   if (!o.settings.empty()) board.save_flash();
 
-  sim::Recorder console((out / "console.log").string(), 115200);
+  sim::Recorder console(folder.temp("console.log"), 115200);
   board.attach(1, &console);
-  install_sigint_handler();  // Ctrl-C ends the run cleanly, outputs written
-  HostLink host(board, o.host, o.out_dir);
+  HostLink host(board, o.host, o.out_dir, ".tmp");
   host.attach();
   GpsSetup gps = setup_gps(board, o.gps, o.start_utc);
   CardSetup card = setup_card(board, o.card, out, [&](sim::Board&, sim::SdCard&) {
-    return format_with_firmware(firmware_image(o));
+    return format_with_firmware(image);
   });
-  if (!card.format_error.empty()) throw std::runtime_error("card format failed: " + card.format_error);
+  if (!card.format_error.empty())
+    throw std::runtime_error("the firmware could not format the new card image " + card.image.string() + ": " +
+                             card.format_error);
   if (o.jumper) board.set_external(28, 0);
   if (o.starve_watchdog_s) board.starve_watchdog_from(board.cycles_for(*o.starve_watchdog_s));
 
@@ -125,17 +209,19 @@ RunResult run_simulation(const RunOptions& o) {
     unit->start();
   }
 
-  sim::Machine machine(board, firmware_image(o));
+  sim::Machine machine(board, image);
   connect_gps(gps, machine);
+  start_guard.armed = false;
 
   // Every "$RES," frame, with the interval it closes and the truth of that interval, taken now:
   // the firmware's settings of the moment and a heave record that keeps only its last hours.
   std::vector<ResArrival> arrivals;
   host.on_line = [&](const std::string& line) {
-    if (line.rfind("$RES,", 0) != 0) return;
+    const size_t at = line.rfind("$RES,");  // binary bytes may come before it
+    if (at == std::string::npos) return;
     ResArrival a;
     a.t_s = board.seconds(board.now());
-    a.frame = line;
+    a.frame = line.substr(at);
     const auto* minutes = machine.global<int32_t>("CTE_INTERVALO_PROMEDIO_INTERPRETADO");
     const auto* method = machine.global<uint8_t>("CTE_METODO_DIRECCION_DEFINITIVA");
     a.interval_min = minutes ? int(*minutes) : 0;
@@ -158,6 +244,7 @@ RunResult run_simulation(const RunOptions& o) {
   auto wall_s = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
   };
+  bool completed = false;
   try {
     for (sim::Cycles t = 0; t < end;) {
       t = std::min(end, t + step);
@@ -167,6 +254,7 @@ RunResult run_simulation(const RunOptions& o) {
         show_progress(board.seconds(t), o.duration_s, wall_s());
       if (sigint_received()) break;
     }
+    completed = !sigint_received();
   } catch (const std::exception& e) {
     error = e.what();
     result.exit_code = 1;
@@ -174,9 +262,27 @@ RunResult run_simulation(const RunOptions& o) {
   if (progress) std::fprintf(stderr, "\n");
   double wall = wall_s();
   double virt = board.seconds(board.now());
+  result.signal = stop_signal();
+  result.interrupted = !completed;
+  // Write errors: the first one names the run's error, each is printed.
+  std::vector<std::string> write_errors;
+  auto attempt = [&](const std::function<void()>& fn) {
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      write_errors.push_back(e.what());
+    }
+  };
+  auto committed = [&](const std::string& name, bool ok) {
+    std::string e = folder.commit(name, ok);
+    if (!e.empty()) write_errors.push_back(e);
+  };
   console.flush();
-  if (unit) unit->flush_capture();
-  board.save_flash();
+  committed("console.log", console.ok());
+  if (card.card) attempt([&] { card.card->flush(); });
+  if (unit && !unit->flush_capture())
+    write_errors.push_back("cannot write the sensor capture '" + o.motion_unit.capture_path + "'");
+  attempt([&] { board.save_flash(); });
 
   nlohmann::json s;
   s["schema_version"] = 2;
@@ -244,18 +350,33 @@ RunResult run_simulation(const RunOptions& o) {
                 {"drift", {{"speed_mps", c.drift_mps}, {"toward_deg", c.drift_toward_deg}}}};
   }
   s["host"] = host.finish();
+  committed("host.log", host.controller().log_ok());
+  committed("host-exchanges.log", host.controller().exchanges_ok());
   s["gps"] = gps_summary(gps);
-  s["card"] = card.card ? collect_card(card, out) : nlohmann::json(nullptr);
+  s["card"] = nullptr;
+  attempt([&] { s["card"] = card.card ? collect_card(card, out) : nlohmann::json(nullptr); });
   s["settings_preset"] = settings_written;
   {
     const auto* method = machine.global<uint8_t>("CTE_METODO_DIRECCION");
     s["intervals"] = build_intervals(arrivals, new_res_lines(card), method ? int(*method) : 0, o.start_utc);
   }
   host.on_line = nullptr;
+  s["interrupted"] = result.interrupted;
+  if (result.signal) s["signal"] = signal_name(result.signal);
+  if (error.empty() && !write_errors.empty()) error = write_errors.front();
   if (!error.empty()) s["error"] = error;
-  std::ofstream((out / "summary.json").string()) << s.dump(2) << "\n";
+  {
+    std::ofstream summary(folder.temp("summary.json"), std::ios::binary | std::ios::trunc);
+    // bytes no text can hold (a random card's names) become U+FFFD rather than stop the summary
+    summary << s.dump(2, ' ', true, nlohmann::json::error_handler_t::replace) << "\n";
+    summary.close();
+    committed("summary.json", bool(summary));
+  }
+  if (!write_errors.empty()) result.exit_code = 1;
   result.summary = std::move(s);
   if (!error.empty()) std::fprintf(stderr, "sensor_olas_sim: %s\n", error.c_str());
+  for (size_t i = 1; i < write_errors.size(); ++i)
+    if (write_errors[i] != error) std::fprintf(stderr, "sensor_olas_sim: %s\n", write_errors[i].c_str());
   return result;
 }
 

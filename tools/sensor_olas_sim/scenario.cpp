@@ -78,12 +78,27 @@ std::string JsonScenario::to_config(const CLI::App* app, bool default_also, bool
 std::vector<CLI::ConfigItem> JsonScenario::from_config(std::istream& input) const {
   const std::string where = "--scenario";
   nlohmann::json j;
+  // Options nest two deep at most; a deeper file is refused while it is read, before anything
+  // (the error message's dump, the destructor) walks it recursively.
+  constexpr int kMaxDepth = 16;
+  bool too_deep = false;
   try {
-    j = nlohmann::json::parse(std::string(std::istreambuf_iterator<char>(input), {}));
+    j = nlohmann::json::parse(std::string(std::istreambuf_iterator<char>(input), {}),
+                              [&](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+                                if (depth > kMaxDepth) {
+                                  too_deep = true;
+                                  throw std::length_error("nested too deep");
+                                }
+                                return true;
+                              });
   } catch (const nlohmann::json::exception& e) {
     throw CLI::ConfigError(where + ": not JSON: " + e.what());
+  } catch (const std::length_error&) {
+    if (!too_deep) throw;
+    throw CLI::ConfigError(where + ": values nested more than " + std::to_string(kMaxDepth) + " deep");
   }
-  if (!j.is_object()) throw CLI::ConfigError(where + ": expected a JSON object of options, got " + j.dump());
+  if (!j.is_object())
+    throw CLI::ConfigError(where + ": expected a JSON object of options, got " + j.dump().substr(0, 80));
   std::vector<CLI::ConfigItem> items;
   for (const auto& [key, value] : j.items()) {
     const CLI::Option* op = option_named(app_, key);

@@ -17,7 +17,7 @@ struct BadInput : std::runtime_error {
 // XOR of the characters after a leading '$' up to '*' or the end.
 uint8_t checksum(const std::string& body);
 
-// "1,8" or "$ZRX03,1,8" -> "$ZRX03,1,8*0F" (no line end).
+// "1,8" or "$ZRX03,1,8" -> "$ZRX03,1,8*5A" (no line end).
 std::string make_frame(const std::string& fields);
 
 struct Check {

@@ -1,5 +1,5 @@
 // zrx03: builds, checks and decodes the frames of the wave sensor's host link.
-//   zrx03 frame 1,8          prints $ZRX03,1,8*0F
+//   zrx03 frame 1,8          prints $ZRX03,1,8*5A
 //   zrx03 check FRAME        right or wrong checksum, and what it should be (exit 0 right, 1 wrong)
 //   zrx03 decode LINE        names every field with its unit (exit 1 when the checksum is wrong)
 //   zrx03 decode -           decodes the frames among the lines of standard input (a host.log)
@@ -71,11 +71,11 @@ int main(int argc, char** argv) {
   CLI::App app{"Builds, checks and decodes the host-link frames of the wave sensor"};
   app.require_subcommand(1);
   std::string body, frame, line;
-  auto* cmd_frame = app.add_subcommand("frame", "build a command frame: zrx03 frame 1,8 -> $ZRX03,1,8*0F");
+  auto* cmd_frame = app.add_subcommand("frame", "build a command frame: zrx03 frame 1,8 -> $ZRX03,1,8*5A");
   cmd_frame->add_option("FIELDS", body, "the fields after the tag (1,8), or the body with its tag ($ZRX03,1,8)")
       ->required();
   auto* cmd_check = app.add_subcommand("check", "is the frame's checksum right, and what should it be");
-  cmd_check->add_option("FRAME", frame, "a frame such as '$ZRX03,1,8*0F'")->required();
+  cmd_check->add_option("FRAME", frame, "a frame such as '$ZRX03,1,8*5A'")->required();
   auto* cmd_decode = app.add_subcommand("decode", "name the fields of a frame or line, with units");
   cmd_decode->add_option("LINE", line, "an answer, command, RES, GPS, #OLA or #PTO line; - reads standard input")
       ->required();

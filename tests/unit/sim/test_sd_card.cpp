@@ -236,6 +236,52 @@ TEST_F(SdCardTest, PowerCutHookDropsWritesAfterTheNth) {
   EXPECT_EQ(seen, (std::vector<uint32_t>{8, 9}));
 }
 
+// What the image file holds at block n, read behind the card's back.
+std::vector<uint8_t> on_disk(const fs::path& image, uint32_t n) {
+  std::vector<uint8_t> b(512, 0);
+  std::ifstream in(image, std::ios::binary);
+  in.seekg(std::streamoff(n) * 512);
+  in.read(reinterpret_cast<char*>(b.data()), 512);
+  return b;
+}
+
+TEST_F(SdCardTest, CachedWritesReachTheImageAtResetsFlushesAndAFullCache) {
+  SdCard::Config cfg;
+  cfg.cache_blocks = 4;
+  const fs::path image = dir / "cached.img";
+  SdCard card(image.string(), 1 << 20, cfg);
+  board.set_card(&card);
+  ASSERT_TRUE(card.init());
+  std::vector<uint8_t> b(512);
+  ASSERT_TRUE(card.write(5, block_of(0xA5).data()));
+  ASSERT_TRUE(card.read(5, b.data()));
+  EXPECT_EQ(b, block_of(0xA5));
+  EXPECT_EQ(on_disk(image, 5), block_of(0));  // still in memory
+  board.power_on_reset();                     // every boot writes it through
+  EXPECT_EQ(on_disk(image, 5), block_of(0xA5));
+
+  // an erase drops what the cache held of its blocks: the hole is what they hold now
+  ASSERT_TRUE(card.write(6, block_of(0xB6).data()));
+  ASSERT_TRUE(card.erase(5, 6));
+  ASSERT_TRUE(card.read(6, b.data()));
+  EXPECT_EQ(b, block_of(0));
+  card.flush();
+  EXPECT_EQ(on_disk(image, 5), block_of(0));
+  EXPECT_EQ(on_disk(image, 6), block_of(0));
+
+  // more blocks than the cache holds: the earlier ones are written out on the way
+  for (uint8_t n = 10; n < 16; ++n) ASSERT_TRUE(card.write(n, block_of(n).data()));
+  EXPECT_EQ(on_disk(image, 10), block_of(10));
+  for (uint8_t n = 10; n < 16; ++n) {
+    ASSERT_TRUE(card.read(n, b.data()));
+    EXPECT_EQ(b, block_of(n));
+  }
+  EXPECT_EQ(card.counters().blocks_written, 8u);
+  card.rename_image((dir / "renamed.img").string());
+  EXPECT_EQ(on_disk(dir / "renamed.img", 15), block_of(15));
+  EXPECT_FALSE(fs::exists(image));
+}
+
 // ---- the run's card options and set-up ------------------------------------------------------
 
 TEST(CardOptions, SizesAndEventsParseAndBadValuesAreNamed) {
@@ -243,8 +289,8 @@ TEST(CardOptions, SizesAndEventsParseAndBadValuesAreNamed) {
   EXPECT_EQ(parse_card_size("2G"), 2ull << 30);
   EXPECT_EQ(parse_card_size("512M"), 512ull << 20);
   EXPECT_EQ(parse_card_size("1.5G"), 3ull << 29);
-  EXPECT_EQ(parse_card_size("1048576"), 1ull << 20);
-  for (const char* bad : {"", "G", "4X", "-4G", "4 G", "100", "3T"}) {
+  EXPECT_EQ(parse_card_size("6291968"), 6291968u);  // the smallest the firmware formats
+  for (const char* bad : {"", "G", "4X", "-4G", "4 G", "100", "3T", "1048576", "4M", "6M", "0x10M", "infG"}) {
     try {
       parse_card_size(bad);
       ADD_FAILURE() << "accepted " << bad;
