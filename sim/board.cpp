@@ -20,7 +20,8 @@ constexpr Cycles kWdtCountCycles = kNominalHz / 1024;  // one count of the 1.024
 // Flash timing (typical SAMD21 figures): row erase, and programming of one 64-byte page.
 constexpr Cycles kRowEraseCycles = 2 * (kNominalHz / 1000);
 constexpr Cycles kPageWriteCycles = 1 * (kNominalHz / 1000);
-constexpr size_t kFlashFileSize = 1280 + 8 + 1;
+// flash.bin: the area, the two NVM user-row words, the security bit
+constexpr size_t kFlashFileSize = HAL_FLASH_AREA_SIZE + 8 + 1;
 
 
 template <class Fn>
@@ -688,13 +689,13 @@ void Board::load_flash() {
   if (!in) return;
   std::vector<char> buf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (buf.size() != kFlashFileSize) return;  // not ours: start from an erased area
-  std::memcpy(flash_.data(), buf.data(), 1280);
+  std::memcpy(flash_.data(), buf.data(), flash_.size());
   for (int w = 0; w < 2; ++w) {
     uint32_t v = 0;
-    for (int b = 0; b < 4; ++b) v |= uint32_t(uint8_t(buf[1280 + 4 * w + b])) << (8 * b);
+    for (int b = 0; b < 4; ++b) v |= uint32_t(uint8_t(buf[flash_.size() + 4 * w + b])) << (8 * b);
     nvm_.user_row[w] = v;
   }
-  nvm_.security_bit = buf[1288] != 0;
+  nvm_.security_bit = buf[flash_.size() + 8] != 0;
 }
 
 void Board::save_flash() const {
@@ -703,7 +704,7 @@ void Board::save_flash() const {
   const std::string tmp = config_.flash_file + ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(flash_.data()), 1280);
+    out.write(reinterpret_cast<const char*>(flash_.data()), std::streamsize(flash_.size()));
     for (int w = 0; w < 2; ++w)
       for (int b = 0; b < 4; ++b) out.put(char((nvm_.user_row[w] >> (8 * b)) & 0xFF));
     out.put(nvm_.security_bit ? 1 : 0);

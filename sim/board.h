@@ -16,6 +16,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "board/hal.h"
+
 namespace sim {
 
 using Cycles = uint64_t;
@@ -23,6 +25,8 @@ constexpr Cycles kNever = ~Cycles{0};
 constexpr uint32_t kNominalHz = 48000000;
 constexpr int kPorts = 4;
 constexpr int kPins = 64;
+// The flash rows the firmware keeps its byte store in.
+using FlashArea = std::array<uint8_t, HAL_FLASH_AREA_SIZE>;
 
 // Thrown out of a hal call when the MCU resets; unwinds the firmware's stack.
 struct McuReset {
@@ -131,7 +135,7 @@ class Board {
   std::function<void(int pin, uint8_t level, Cycles t)> on_pin_write;
 
   // ---- flash area and NVM ----------------------------------------------------------------
-  std::array<uint8_t, 1280>& flash() { return flash_; }
+  FlashArea& flash() { return flash_; }
   NvmState& nvm() { return nvm_; }
   uint64_t flash_erases() const { return flash_erases_; }
   uint64_t flash_writes() const { return flash_writes_; }
@@ -357,7 +361,7 @@ class Board {
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint64_t timer_seq_ = 0;
 
-  std::array<uint8_t, 1280> flash_;
+  FlashArea flash_;
   NvmState nvm_;
   uint32_t nvm_ctrlb_ = 0;
   uint32_t nvm_addr_ = 0;

@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/board.h"
+
 namespace olas {
 
 struct StoredSetting {
@@ -39,8 +41,8 @@ SettingValue parse_setting(const std::string& text);
 // The help text listing the names, ranges and defaults.
 std::string settings_help();
 
-// Writes the values into the byte store `flash` (the 1280-byte area); a later value of the same
+// Writes the values into the byte store `flash` (the whole flash area); a later value of the same
 // setting wins. Returns {name: value} of what was written.
-nlohmann::json apply_settings(std::array<uint8_t, 1280>& flash, const std::vector<SettingValue>& values);
+nlohmann::json apply_settings(sim::FlashArea& flash, const std::vector<SettingValue>& values);
 
 }  // namespace olas

@@ -33,7 +33,7 @@ class CommitPowerCut : public FirmwareFixture {
   bool ConsoleHas(const std::string& s) const { return console.text.find(s) != std::string::npos; }
   // Cuts the commit of the next start at every step from the flash image `before`; returns one
   // letter per cut (O old record, N new, D defaults, ? erased but valid) and the commit's steps.
-  std::string CutEveryStep(const std::array<uint8_t, 1280>& before, uint16_t starts, uint64_t* steps_out);
+  std::string CutEveryStep(const sim::FlashArea& before, uint16_t starts, uint64_t* steps_out);
 };
 
 
@@ -50,7 +50,7 @@ TEST_F(CommitPowerCut, EveryCutInsideLeavesTheOldOrTheNewRecord) {
   for (int i = 0; i < 3; ++i) Boot();
   const uint16_t starts = lectura_variable_contador_reinicios();
   ASSERT_EQ(starts, 4);
-  const std::array<uint8_t, 1280> good = board.flash();
+  const sim::FlashArea good = board.flash();
 
   // Every start commits its start count: the commit a flickering supply cuts most often.
   uint64_t steps = 0;
@@ -63,7 +63,7 @@ TEST_F(CommitPowerCut, EveryCutInsideLeavesTheOldOrTheNewRecord) {
   // The first commit over a store written before the settings carried their check (no CRC, no
   // copy): it still loads as before; only a cut between the mark row's erase and the copy (one
   // step, a few milliseconds, once in the store's life) brings the defaults back.
-  std::array<uint8_t, 1280> old_format = good;
+  sim::FlashArea old_format = good;
   old_format[32] = old_format[33] = 0xFF;
   std::fill(old_format.begin() + 1025, old_format.end(), uint8_t(0xFF));
   const std::string first = CutEveryStep(old_format, starts, &steps);
@@ -72,7 +72,7 @@ TEST_F(CommitPowerCut, EveryCutInsideLeavesTheOldOrTheNewRecord) {
   EXPECT_EQ(first, "OD" + std::string(steps - 1, 'N'));
 }
 
-std::string CommitPowerCut::CutEveryStep(const std::array<uint8_t, 1280>& before, uint16_t starts,
+std::string CommitPowerCut::CutEveryStep(const sim::FlashArea& before, uint16_t starts,
                                          uint64_t* steps_out) {
   board.flash() = before;
   const uint64_t s0 = board.flash_steps();
