@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 #include "scenario/wave_checks.h"
 #include "sensor_olas_sim/run.h"
@@ -14,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string RunTenMinutes(const std::string& name, const std::vector<std::string>& settings) {
-  fs::path out = fs::temp_directory_path() / ("olas_layout_" + name);
+  fs::path out = fs::temp_directory_path() / ("olas_layout_" + name + "_" + std::to_string(getpid()));
   fs::remove_all(out);
   olas::RunOptions o;
   o.out_dir = out.string();

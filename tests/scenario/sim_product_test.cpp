@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 using olas::scenario::ReadFile;
 
 fs::path fresh_dir(const std::string& name) {
-  fs::path d = fs::temp_directory_path() / ("olas_product_" + name);
+  fs::path d = fs::temp_directory_path() / ("olas_product_" + name + "_" + std::to_string(getpid()));
   fs::remove_all(d);
   fs::create_directories(d);
   return d;
