@@ -97,10 +97,6 @@ Machine::~Machine() {
   }
 }
 
-void* Machine::symbol(const char* name) const {
-  return handle_ ? dlsym(handle_, name) : nullptr;
-}
-
 void Machine::load_image() {
   if (!dynamic_) {
     board_.set_firmware(static_entry_);
@@ -127,15 +123,7 @@ void Machine::load_image() {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   ::close(fd);
   if (!handle_) throw std::runtime_error(std::string("cannot load firmware: ") + dlerror());
-  FirmwareEntry e;
-  e.setup = reinterpret_cast<void (*)()>(dlsym(handle_, "setup"));
-  e.loop = reinterpret_cast<void (*)()>(dlsym(handle_, "loop"));
-  e.tcc0 = reinterpret_cast<void (*)()>(dlsym(handle_, "TCC0_Handler"));
-  e.uart_rx = reinterpret_cast<uint8_t (*)(uint8_t, uint8_t)>(dlsym(handle_, "board_uart_rx_irq"));
-  e.uart_tx = reinterpret_cast<void (*)(uint8_t)>(dlsym(handle_, "board_uart_tx_irq"));
-  e.wdt_warning = reinterpret_cast<void (*)()>(dlsym(handle_, "board_wdt_warning_irq"));
-  if (!e.setup || !e.loop) throw std::runtime_error("firmware image lacks setup/loop");
-  board_.set_firmware(e);
+  board_.set_firmware(probe_entry(handle_));
 }
 
 void Machine::firmware_main() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/firmware_probe.h"
 
 namespace sim {
 
@@ -27,11 +28,11 @@ class Machine {
   // Runs the firmware until virtual time t (MCU cycles); can be called again to go on.
   void run_until(Cycles t);
   uint32_t boots() const { return boots_; }
-  // Address of a firmware global or function in the running image (null if unknown).
-  void* symbol(const char* name) const;
+  // A global of the running image (throws ImageError when the image has no such global, or
+  // when the firmware is linked into this program).
   template <class T>
-  T* global(const char* name) const {
-    return static_cast<T*>(symbol(name));
+  T& read(FirmwareGlobal<T> g) const {
+    return probe(handle_, g);
   }
 
  private:

@@ -109,6 +109,8 @@ void board_wdt_warning_irq(void);
 void TCC0_Handler(void);
 void setup(void);
 void loop(void);
+// El formateo de la tarjeta, también para el útil de fábrica: 1 = formateada.
+uint8_t Formatear_SD(void);
 
 #ifdef __cplusplus
 }

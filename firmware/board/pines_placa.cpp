@@ -16,6 +16,9 @@ const ModoPin kModos[] = {
 };
 }  // namespace
 
-void configurar_modos_pines() {
-  for (const ModoPin& m : kModos) pinMode(m.cpin, m.cmodo);
+void configurar_modos_pines(bool bgps_hecho) {
+  for (const ModoPin& m : kModos) {
+    if (bgps_hecho && m.cpin == PIN_GPS) continue;
+    pinMode(m.cpin, m.cmodo);
+  }
 }

@@ -11,7 +11,8 @@
 #define PIN_SALIDA_BAJA 35 // PA06: nivel fijo bajo
 #define PIN_SALIDA_ALTA 33 // PB03: nivel fijo alto
 
-// Los modos de todos los pines, en el orden de la placa (sin niveles).
-void configurar_modos_pines();
+// Los modos de todos los pines, en el orden de la placa (sin niveles); con bgps_hecho = true se salta
+// el del GPS, que el arranque pone antes que nada.
+void configurar_modos_pines(bool bgps_hecho = false);
 
 #endif

@@ -62,7 +62,7 @@ void setup(void) {
   // El GPS queda apagado (pin alto) antes de nada; luego los modos de todos y los niveles.
   pinMode(PIN_GPS, OUTPUT);
   digitalWrite(PIN_GPS, HIGH);
-  configurar_modos_pines();
+  configurar_modos_pines(true);
   digitalWrite(PIN_GPS, LOW);
   digitalWrite(PIN_SALIDA_BAJA, LOW);
   digitalWrite(PIN_SEGUNDO, HIGH);

@@ -34,6 +34,6 @@ extern const char fat32str[TAM_NOMBRE_TIPO_FAT + 1];   // "FAT32   "
 // un error (sin tarjeta, una tarjeta que no se puede formatear, una escritura que falla) lo anuncia
 // y devuelve 0, sin parar el equipo. Cierra antes los ficheros abiertos del registrador. Puede
 // llamarse fuera de loop: sin tick no hay límites de tiempo.
-uint8_t Formatear_SD();
+extern "C" uint8_t Formatear_SD(void);  // declarada también en board/hal.h
 
 #endif

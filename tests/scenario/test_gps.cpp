@@ -91,10 +91,8 @@ struct World {
 
   void run_to(double true_s) { machine->run_until(board.cycles_for(true_s)); }
   template <class T>
-  T read(const char* name) {
-    T* p = machine->global<T>(name);
-    EXPECT_NE(p, nullptr) << name;
-    return p ? *p : T{};
+  T read(sim::FirmwareGlobal<T> g) {
+    return machine->read(g);
   }
   // The firmware's clock now, in Unix seconds (with the tick's part of the second).
   double firmware_utc() {
@@ -140,8 +138,8 @@ bool checksum_ok(const std::string& frame) {
 TEST(GpsScenario, ColdStartTakesTrueUtcWithinAMinute) {
   World w("cold", {});
   w.run_to(60);
-  ASSERT_EQ(w.read<uint8_t>("cfecha_capturada"), 1);
-  EXPECT_EQ(w.read<uint8_t>("cpeticion_nueva_hora"), 0);
+  ASSERT_EQ(w.read(sim::fw::cfecha_capturada), 1);
+  EXPECT_EQ(uint8_t(w.read(sim::fw::cpeticion_nueva_hora)), 0);
   EXPECT_LT(std::fabs(w.firmware_utc() - w.true_utc()), 1.0);
 
   ASSERT_EQ(w.receiver().fixes().size(), 1u);
@@ -217,7 +215,7 @@ TEST(GpsScenario, WithoutGpsTheConfigurationGivesUpAndTheSensorIsServedAgain) {
   ASSERT_NE(rate_at, std::string::npos);
   // an exact oscillator: 47999 counts make the tick's 48000 cycles
   EXPECT_NEAR(std::stoi(console.substr(rate_at + 22)), 47999, 1);
-  EXPECT_EQ(w.read<uint8_t>("cfecha_capturada"), 0);
+  EXPECT_EQ(w.read(sim::fw::cfecha_capturada), 0);
 }
 
 void print_fixes(World& w) {
@@ -228,7 +226,7 @@ void print_fixes(World& w) {
     std::printf("  %3zu  %s   %s   %9s   %d\n", i + 1, f.true_utc.c_str(), f.clock_before.c_str(),
                 f.error_s ? std::to_string(*f.error_s).c_str() : "-", f.clock_rate);
   }
-  std::printf("  final CTE_VELOCIDAD_RELOJ %d\n", w.read<int32_t>("CTE_VELOCIDAD_RELOJ"));
+  std::printf("  final CTE_VELOCIDAD_RELOJ %d\n", w.read(sim::fw::CTE_VELOCIDAD_RELOJ));
 }
 
 TEST(GpsScenario, FastOscillatorOverADayStaysWithinBounds) {
@@ -247,7 +245,7 @@ TEST(GpsScenario, FastOscillatorOverADayStaysWithinBounds) {
     }
   }
   const double target = 48000 * (1 + 300e-6);
-  EXPECT_NEAR(w.read<int32_t>("CTE_VELOCIDAD_RELOJ"), target, 0.0015 * target);
+  EXPECT_NEAR(w.read(sim::fw::CTE_VELOCIDAD_RELOJ), target, 0.0015 * target);
   EXPECT_EQ(olas::gps_summary(w.gps)["fixes"].size(), fixes.size());
   EXPECT_TRUE(w.board.resets().empty());
 }

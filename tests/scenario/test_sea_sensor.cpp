@@ -80,20 +80,19 @@ class SeaSensor : public ::testing::Test {
     unit_->start();
     sim::Machine machine(board_, OLAS_FIRMWARE_IMAGE);
     machine.run_until(board_.cycles_for(cfg.start_s - 0.05));
-    auto* count = machine.global<int32_t>("contPtosOlaActual");
-    auto* n = machine.global<int32_t>("TernaDatos_pos3_0");
-    auto* time_us = machine.global<int32_t>("TernaDatos_pos3_1");
-    auto* heave = machine.global<int16_t>("TernaDatos_pos3_3");
-    auto* vn = machine.global<float>("TernaDatos_pos3_4");
-    auto* ve = machine.global<float>("TernaDatos_pos3_5");
-    ASSERT_TRUE(count && n && time_us && heave && vn && ve);
+    const auto* count = &machine.read(sim::fw::contPtosOlaActual);
+    const auto* n = &machine.read(sim::fw::TernaDatos_pos3_0);
+    const auto* time_us = &machine.read(sim::fw::TernaDatos_pos3_1);
+    const auto* heave = &machine.read(sim::fw::TernaDatos_pos3_3);
+    const auto* vn = &machine.read(sim::fw::TernaDatos_pos3_4);
+    const auto* ve = &machine.read(sim::fw::TernaDatos_pos3_5);
     const size_t samples = size_t(std::llround(minutes * 60 * cfg.rate_hz));
     for (size_t k = 0; k < samples; ++k) {
       // 60 ms on, the burst has been sent, framed and decoded
       machine.run_until(board_.cycles_for(time_of(k) + 0.06));
       seen_.push_back({*count, *n, uint32_t(*time_us), *heave, *vn, *ve});
     }
-    window_middle_ = *machine.global<int32_t>("TernaDatos_pos2_0");
+    window_middle_ = machine.read(sim::fw::TernaDatos_pos2_0);
     unit_->flush_capture();
     wire_ = ReadFile(capture_);
     fs::remove_all(capture_.parent_path());

@@ -162,23 +162,18 @@ GpsSetup setup_gps(sim::Board& board, const GpsOptions& options, int64_t start_u
 
 sim::GpsReceiver::ClockProbe firmware_clock_probe(sim::Machine& machine) {
   return [&machine](sim::FirmwareClock& c) {
-    auto u8 = [&](const char* name, uint8_t& out) {
-      auto* p = machine.global<volatile uint8_t>(name);
-      if (p) out = *p;
-      return p != nullptr;
-    };
-    auto* rate = machine.global<int32_t>("CTE_VELOCIDAD_RELOJ");
-    if (!rate) return false;
-    uint8_t cs = 0, c100 = 0, c10 = 0;
-    bool ok = u8("cdia_utc", c.day) && u8("cmes_utc", c.month) && u8("cano_utc", c.year) &&
-              u8("chora_utc", c.hour) && u8("cminuto_utc", c.minute) &&
-              u8("csegundo_utc", c.second) && u8("cacciones_cada_segundo", cs) &&
-              u8("cacciones_cada_100milisegundos", c100) &&
-              u8("cacciones_cada_10milisegundos", c10) && u8("cpeticion_nueva_hora", c.time_wanted);
-    if (!ok) return false;
+    namespace fw = sim::fw;
+    c.day = machine.read(fw::cdia_utc);
+    c.month = machine.read(fw::cmes_utc);
+    c.year = machine.read(fw::cano_utc);
+    c.hour = machine.read(fw::chora_utc);
+    c.minute = machine.read(fw::cminuto_utc);
+    c.second = machine.read(fw::csegundo_utc);
+    c.time_wanted = machine.read(fw::cpeticion_nueva_hora);
     c.boot = machine.boots();
-    c.sub_s = cs * 0.1 + c100 * 0.01 + c10 * 0.001;
-    c.clock_rate = *rate;
+    c.sub_s = machine.read(fw::cacciones_cada_segundo) * 0.1 + machine.read(fw::cacciones_cada_100milisegundos) * 0.01 +
+              machine.read(fw::cacciones_cada_10milisegundos) * 0.001;
+    c.clock_rate = machine.read(fw::CTE_VELOCIDAD_RELOJ);
     return true;
   };
 }

@@ -117,14 +117,9 @@ bool format_with_firmware(const std::string& image) {
   // a path, never a name for the loader to look up in the library path
   void* h = dlopen(fs::absolute(image).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) throw std::runtime_error(std::string("cannot load firmware: ") + dlerror());
-  auto format = reinterpret_cast<uint8_t (*)()>(dlsym(h, "_Z12Formatear_SDv"));
-  if (!format) {
-    dlclose(h);
-    throw std::runtime_error("firmware image lacks Formatear_SD");
-  }
   bool formatted = false;
   try {
-    formatted = format() == 1;
+    formatted = sim::probe_format(h)() == 1;
   } catch (...) {
     dlclose(h);
     throw;
@@ -147,7 +142,7 @@ void check_firmware_image(const std::string& image) {
   // a path, never a name for the loader to look up in the library path
   void* h = dlopen(fs::absolute(image).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) throw OptionError("--firmware: '" + image + "' is not a firmware image: " + dlerror());
-  const bool ours = dlsym(h, "setup") && dlsym(h, "loop") && dlsym(h, "_Z12Formatear_SDv");
+  const bool ours = sim::is_firmware_image(h);
   dlclose(h);
   if (!ours) throw OptionError("--firmware: '" + image + "' is a library but not this firmware (no setup, loop, Formatear_SD)");
 }
@@ -222,10 +217,8 @@ RunResult run_simulation(const RunOptions& o) {
     ResArrival a;
     a.t_s = board.seconds(board.now());
     a.frame = line.substr(at);
-    const auto* minutes = machine.global<int32_t>("CTE_INTERVALO_PROMEDIO_INTERPRETADO");
-    const auto* method = machine.global<uint8_t>("CTE_METODO_DIRECCION_DEFINITIVA");
-    a.interval_min = minutes ? int(*minutes) : 0;
-    a.method = method ? int(*method) : 0;
+    a.interval_min = int(machine.read(sim::fw::CTE_INTERVALO_PROMEDIO_INTERPRETADO));
+    a.method = int(machine.read(sim::fw::CTE_METODO_DIRECCION_DEFINITIVA));
     a.from_s = std::max(a.t_s - 60.0 * (a.interval_min > 0 ? a.interval_min : 60), boot_before(board, board.now()));
     if (!arrivals.empty() && arrivals.back().t_s > a.from_s) a.from_s = arrivals.back().t_s;
     if (sea) {
@@ -318,11 +311,11 @@ RunResult run_simulation(const RunOptions& o) {
     s["resets"].push_back({{"t", board.seconds(r.t)}, {"cause", r.cause}});
   // The most bytes each receive ring held, as the firmware counts them since its last boot: how
   // close the loop's longest block came to losing bytes.
-  const auto* ring_peak = machine.global<uint16_t>("imaximo_rx_uart");
+  const auto& ring_peak = machine.read(sim::fw::imaximo_rx_uart);
   for (int p = 0; p < sim::kPorts; ++p) {
     s["dropped"][kPortNames[p]] = board.stats(p).dropped;
     s["framing_errors"][kPortNames[p]] = board.stats(p).framing_errors;
-    s["ring_peak"][kPortNames[p]] = ring_peak ? nlohmann::json(ring_peak[p]) : nlohmann::json(nullptr);
+    s["ring_peak"][kPortNames[p]] = ring_peak[p];
   }
   s["motion_unit"] = nullptr;
   if (unit) {
@@ -357,8 +350,8 @@ RunResult run_simulation(const RunOptions& o) {
   attempt([&] { s["card"] = card.card ? collect_card(card, out) : nlohmann::json(nullptr); });
   s["settings_preset"] = settings_written;
   {
-    const auto* method = machine.global<uint8_t>("CTE_METODO_DIRECCION");
-    s["intervals"] = build_intervals(arrivals, new_res_lines(card), method ? int(*method) : 0, o.start_utc);
+    const int method = machine.read(sim::fw::CTE_METODO_DIRECCION);
+    s["intervals"] = build_intervals(arrivals, new_res_lines(card), method, o.start_utc);
   }
   host.on_line = nullptr;
   s["interrupted"] = result.interrupted;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "board/hal.h"
+#include "sim/firmware_probe.h"
 #include "support/firmware_ram.h"
 #include "unit/core/firmware_ram.h"
 
@@ -92,13 +93,11 @@ TEST_F(FirmwareRamGuard, RestoreGivesBackTheStartBytesOfAFreshImage) {
   objects.erase(std::remove_if(objects.begin(), objects.end(), [](const Symbol& o) { return !o.object_in_writable_data; }),
                 objects.end());
   ASSERT_GT(objects.size(), 200u);
-  const Places fresh_places(OLAS_FIRMWARE_IMAGE, dlsym(image, objects[0].name.c_str()));
+  const Places fresh_places(OLAS_FIRMWARE_IMAGE, sim::probe_global(image, objects[0].name.c_str(), objects[0].size));
   const Places here_places("/proc/self/exe", firmware_data_range().begin);
   for (const Symbol& o : objects) {
-    auto* fresh = static_cast<const uint8_t*>(dlsym(image, o.name.c_str()));
-    auto* here = static_cast<const uint8_t*>(dlsym(RTLD_DEFAULT, o.name.c_str()));
-    ASSERT_NE(fresh, nullptr) << o.name;
-    ASSERT_NE(here, nullptr) << o.name << " is not in this binary";
+    auto* fresh = static_cast<const uint8_t*>(sim::probe_global(image, o.name.c_str(), o.size));
+    auto* here = static_cast<const uint8_t*>(sim::probe_linked_global(o.name.c_str(), o.size));
     EXPECT_TRUE(firmware_data_range().contains(here, o.size) || firmware_zeroed_range().contains(here, o.size))
         << o.name << " lies outside the RAM the restore puts back";
     for (size_t i = 0; i < o.size; ++i) {
