@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <cstring>
+
 namespace sim {
 
 namespace {
@@ -14,7 +16,9 @@ void* checked(void* p, const char* name, size_t size) {
   Dl_info info{};
   void* entry = nullptr;
   const auto* sym = static_cast<const ElfW(Sym)*>(nullptr);
-  if (dladdr1(p, &info, &entry, RTLD_DL_SYMENT) != 0) sym = static_cast<const ElfW(Sym)*>(entry);
+  // another name at the same address (a section's start marker) says nothing of this one's size
+  if (dladdr1(p, &info, &entry, RTLD_DL_SYMENT) != 0 && info.dli_sname && std::strcmp(info.dli_sname, name) == 0)
+    sym = static_cast<const ElfW(Sym)*>(entry);
   if (sym && sym->st_size != size)
     throw ImageError(std::string("the firmware's '") + name + "' is " + std::to_string(sym->st_size) +
                      " bytes, read as " + std::to_string(size));

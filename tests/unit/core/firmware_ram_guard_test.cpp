@@ -124,3 +124,28 @@ TEST_F(FirmwareRamGuard, RestoreGivesBackTheStartBytesOfAFreshImage) {
 
 }  // namespace
 }  // namespace olas::test
+
+namespace olas::test {
+namespace {
+
+// The simulator's window into the image: a name the image lacks or a read of the wrong width is
+// an error that names the global, never a silent zero.
+TEST(FirmwareProbe, AMissingOrMisreadGlobalIsNamed) {
+  void* image = dlopen(OLAS_FIRMWARE_IMAGE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(image, nullptr) << dlerror();
+  EXPECT_EQ(sim::probe(image, sim::fw::CTE_VELOCIDAD_RELOJ), 48000);
+  EXPECT_EQ(sim::probe(image, sim::fw::imaximo_rx_uart)[2], 0);
+  EXPECT_NE(sim::probe_format(image), nullptr);
+  EXPECT_TRUE(sim::is_firmware_image(image));
+  try {
+    sim::probe(image, sim::FirmwareGlobal<int32_t>{"CTE_INTERVALO_RENOMBRADO"});
+    ADD_FAILURE() << "a missing global was read";
+  } catch (const sim::ImageError& e) {
+    EXPECT_NE(std::string(e.what()).find("CTE_INTERVALO_RENOMBRADO"), std::string::npos);
+  }
+  EXPECT_THROW(sim::probe(image, sim::FirmwareGlobal<uint32_t>{"cdia_utc"}), sim::ImageError);
+  dlclose(image);
+}
+
+}  // namespace
+}  // namespace olas::test
