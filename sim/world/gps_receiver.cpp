@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include "sim/text.h"
 
 namespace sim {
 
@@ -76,39 +77,19 @@ bool is_rmc(const std::vector<uint8_t>& item) {
 
 // Howard Hinnant's days_from_civil / civil_from_days.
 int64_t unix_from_civil(int year, int month, int day, int hour, int minute, int second) {
-  int64_t y = year - (month <= 2 ? 1 : 0);
-  int64_t era = (y >= 0 ? y : y - 399) / 400;
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  int64_t days = era * 146097 + doe - 719468;
-  return days * 86400 + hour * 3600 + minute * 60 + second;
+  return days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 CivilTime civil_from_unix(int64_t unix_s) {
   int64_t days = unix_s >= 0 ? unix_s / 86400 : -((-unix_s + 86399) / 86400);
   int64_t secs = unix_s - days * 86400;
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t doe = days - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int d = int(doy - (153 * mp + 2) / 5 + 1);
-  int m = int(mp < 10 ? mp + 3 : mp - 9);
-  int y = int(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  return CivilTime{y, m, d, int(secs / 3600), int(secs % 3600 / 60), int(secs % 60)};
+  CivilDate d = civil_from_days(days);
+  return CivilTime{d.year, d.month, d.day, int(secs / 3600), int(secs % 3600 / 60), int(secs % 60)};
 }
 
 // ---- framing -------------------------------------------------------------------------------
 
-std::string GpsReceiver::sentence(const std::string& body) {
-  uint8_t cs = 0;
-  for (char c : body) cs ^= uint8_t(c);
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", cs);
-  return "$" + body + tail;
-}
+std::string GpsReceiver::sentence(const std::string& body) { return nmea_sentence(body); }
 
 std::vector<uint8_t> GpsReceiver::ubx(uint8_t cls, uint8_t id,
                                       const std::vector<uint8_t>& payload) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include "sim/text.h"
 
 namespace sim {
 namespace {
@@ -168,12 +169,7 @@ std::vector<HostScriptLine> load_host_script(const std::string& path) {
   return parse_host_script(in, path);
 }
 
-uint8_t nmea_checksum(const std::string& body) {
-  uint8_t x = 0;
-  size_t i = !body.empty() && body[0] == '$' ? 1 : 0;
-  for (; i < body.size() && body[i] != '*'; ++i) x = uint8_t(x ^ uint8_t(body[i]));
-  return x;
-}
+uint8_t nmea_checksum(const std::string& body) { return nmea_xor(body); }
 
 std::string host_frame(const std::string& body) {
   char tail[8];

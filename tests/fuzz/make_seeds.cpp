@@ -12,6 +12,7 @@
 
 #include "sim/world/sbg_frames.h"
 #include "zrx03/frames.h"
+#include "sim/text.h"
 
 namespace {
 
@@ -145,11 +146,7 @@ std::string Talker(const std::string& epoch, const std::string& talker) {
     if (line.size() < 3 || star == std::string::npos) continue;
     std::string body = line.substr(1, star - 1);
     body.replace(0, 2, talker);
-    uint8_t x = 0;
-    for (char c : body) x ^= uint8_t(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", x);
-    out += "$" + body + tail;
+    out += sim::nmea_sentence(body);
   }
   return out;
 }

@@ -10,6 +10,7 @@
 #include "sensor_olas_sim/settings_preset.h"
 #include "sim/board.h"
 #include "sim/machine.h"
+#include "sim/text.h"
 
 namespace {
 
@@ -20,11 +21,7 @@ class Controller : public sim::Device {
   void on_byte(sim::Board&, uint8_t byte, sim::Cycles) override { heard.push_back(char(byte)); }
   uint32_t baud() const override { return baud_; }
   void send(sim::Board& board, const std::string& body) {
-    uint8_t x = 0;
-    for (char c : body) x = uint8_t(x ^ uint8_t(c));
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", x);
-    board.device_send(0, "$" + body + tail);
+    board.device_send(0, sim::nmea_sentence(body));
   }
   std::string heard;
 

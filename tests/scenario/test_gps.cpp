@@ -22,6 +22,7 @@
 #include "sim/world/motion_unit.h"
 #include "sim/world/recorder.h"
 #include "sim/world/sea.h"
+#include "sim/text.h"
 
 namespace {
 
@@ -128,10 +129,8 @@ std::vector<std::string> gps_frames(const std::string& host) {
 bool checksum_ok(const std::string& frame) {
   size_t star = frame.find('*');
   if (star == std::string::npos || star + 5 != frame.size()) return false;
-  uint8_t x = 0;
-  for (size_t i = 1; i < star; ++i) x ^= uint8_t(frame[i]);
   char hex[3];
-  std::snprintf(hex, sizeof hex, "%02X", x);
+  std::snprintf(hex, sizeof hex, "%02X", sim::nmea_xor(frame));
   return frame.substr(star + 1) == std::string(hex) + "\r\n";
 }
 

@@ -8,22 +8,14 @@
 #include <fstream>
 
 #include "zrx03/frames.h"
+#include "sim/text.h"
 
 namespace olas_records {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  size_t from = 0;
-  for (;;) {
-    size_t at = s.find(sep, from);
-    out.push_back(s.substr(from, at == std::string::npos ? std::string::npos : at - from));
-    if (at == std::string::npos) return out;
-    from = at + 1;
-  }
-}
+using sim::split;
 
 bool all_digits(const std::string& s) {
   if (s.empty()) return false;
@@ -32,15 +24,7 @@ bool all_digits(const std::string& s) {
   return true;
 }
 
-// Days since 1970-01-01 of a civil date (H. Hinnant's algorithm).
-int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = unsigned(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + int64_t(doe) - 719468;
-}
+using sim::days_from_civil;
 
 bool valid_date(int year, int month, int day) {
   static const int days_in[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -153,7 +137,7 @@ std::optional<int64_t> file_time(const std::string& path) {
 }  // namespace
 
 int64_t epoch_seconds(int year, int month, int day, int hour, int minute, int second) {
-  return days_from_civil(year, unsigned(month), unsigned(day)) * 86400 + hour * 3600 + minute * 60 + second;
+  return days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 std::string iso_utc(int64_t t) {

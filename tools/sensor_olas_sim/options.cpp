@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <vector>
+#include "sim/text.h"
 
 namespace olas {
 
@@ -40,16 +41,7 @@ double parse_number(const std::string& text, double lo, double hi, const std::st
   return v;
 }
 
-std::vector<std::string> split(const std::string& text, char sep) {
-  std::vector<std::string> parts;
-  size_t from = 0;
-  for (;;) {
-    size_t at = text.find(sep, from);
-    parts.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
-    if (at == std::string::npos) return parts;
-    from = at + 1;
-  }
-}
+using sim::split;
 
 sim::sbg::LogId log_named(const std::string& name) {
   for (auto id : sim::MotionUnitConfig::kLogs)

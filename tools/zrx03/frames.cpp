@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
+#include "sim/text.h"
 
 namespace zrx03 {
 namespace {
@@ -21,16 +22,7 @@ std::string hex2(unsigned v) {
   return b;
 }
 
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  size_t from = 0;
-  for (;;) {
-    size_t at = s.find(sep, from);
-    out.push_back(s.substr(from, at == std::string::npos ? std::string::npos : at - from));
-    if (at == std::string::npos) return out;
-    from = at + 1;
-  }
-}
+using sim::split;
 
 bool digits(const std::string& s) {
   if (s.empty() || s.size() > 9) return false;
@@ -436,12 +428,7 @@ std::string decode_hash_line(const std::string& line) {
 
 }  // namespace
 
-uint8_t checksum(const std::string& body) {
-  uint8_t x = 0;
-  size_t i = !body.empty() && body[0] == '$' ? 1 : 0;
-  for (; i < body.size() && body[i] != '*'; ++i) x = uint8_t(x ^ uint8_t(body[i]));
-  return x;
-}
+uint8_t checksum(const std::string& body) { return sim::nmea_xor(body); }
 
 std::string make_frame(const std::string& fields) {
   std::string body = fields.rfind("$ZRX03", 0) == 0 ? fields : "$ZRX03," + fields;

@@ -11,6 +11,7 @@
 #include "settings/virtual_e2prom.h"
 #include "storage/gestion_sd.h"
 #include "waves/correccion_reloj.h"
+#include "sim/text.h"
 
 namespace olas::test {
 
@@ -19,20 +20,9 @@ void ResetGpsRam() {
   CTE_AJUSTE_RELOJ = 0;  // the clock-rate side has its own tests
 }
 
-std::string Nmea(const std::string& body) {
-  uint8_t x = 0;
-  for (char c : body) x ^= uint8_t(c);
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", x);
-  return "$" + body + tail;
-}
+std::string Nmea(const std::string& body) { return sim::nmea_sentence(body); }
 
-uint8_t XorBetween(const std::string& frame) {
-  uint8_t x = 0;
-  size_t star = frame.find('*');
-  for (size_t i = frame.find('$') + 1; i < star; ++i) x ^= uint8_t(frame[i]);
-  return x;
-}
+uint8_t XorBetween(const std::string& frame) { return sim::nmea_xor(frame.substr(frame.find('$'))); }
 
 void ScriptedReceiver::on_byte(sim::Board& board, uint8_t byte, sim::Cycles t) {
   received.push_back(byte);

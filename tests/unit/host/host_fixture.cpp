@@ -13,6 +13,7 @@
 #include "waves/analisis_olas.h"
 #include "waves/correccion_reloj.h"
 #include "waves/waves.h"
+#include "sim/text.h"
 
 namespace olas::test {
 
@@ -28,10 +29,8 @@ bool ChecksumRight(const std::string& answer) {
   size_t star = answer.find('*');
   if (answer.empty() || answer[0] != '$' || star == std::string::npos || answer.size() != star + 5) return false;
   if (answer.compare(star + 3, 2, "\r\n") != 0) return false;
-  uint8_t x = 0;
-  for (size_t i = 1; i < star; ++i) x = uint8_t(x ^ uint8_t(answer[i]));
   char hex[3];
-  std::snprintf(hex, sizeof hex, "%02X", x);
+  std::snprintf(hex, sizeof hex, "%02X", sim::nmea_xor(answer));
   return answer.compare(star + 1, 2, hex) == 0;
 }
 

@@ -14,6 +14,7 @@
 #include "settings/virtual_e2prom.h"
 #include "storage/gestion_sd.h"
 #include "waves/analisis_olas.h"
+#include "sim/text.h"
 
 namespace olas::test {
 namespace {
@@ -245,11 +246,6 @@ void SetLandmark(const char* name, const LandmarkValues& v) {
   throw std::logic_error(name);
 }
 
-uint8_t FrameChecksum(const std::string& frame) {
-  uint8_t x = 0;
-  size_t end = frame.find('*');
-  for (size_t i = 1; i < end && i < frame.size(); ++i) x ^= uint8_t(frame[i]);
-  return x;
-}
+uint8_t FrameChecksum(const std::string& frame) { return sim::nmea_xor(frame); }
 
 }  // namespace olas::test

@@ -10,6 +10,7 @@
 
 #include "sim/board.h"
 #include "sim/world/gps_receiver.h"
+#include "sim/text.h"
 
 namespace {
 
@@ -81,10 +82,8 @@ class GpsReceiverTest : public ::testing::Test {
         if (!cur.empty() && cur[0] == '$') {
           size_t star = cur.find('*');
           EXPECT_NE(star, std::string::npos) << cur;
-          uint8_t x = 0;
-          for (size_t k = 1; k < star; ++k) x ^= uint8_t(cur[k]);
           char hex[3];
-          std::snprintf(hex, sizeof hex, "%02X", x);
+          std::snprintf(hex, sizeof hex, "%02X", sim::nmea_xor(cur));
           EXPECT_EQ(cur.substr(star + 1), hex) << cur;
         }
         out.push_back({cur, board.seconds(t0)});
