@@ -138,24 +138,25 @@ void grabacion_parametros_por_defecto() {
 #undef AJUSTE_POR_DEFECTO
   escritura_variables();
 
+  // Cada valor al almacén (una grabación cada uno) y a su copia en RAM.
   escritura_variable_contador_reinicios(kDefecto_contador_reinicios);
   escritura_variable_permitir_escritura_SD(kDefecto_CTE_PERMITIR_ESCRITURA_SD);
-  escritura_variable_contador_reinicios_24H(kDefecto_reinicios_24h);
-  escritura_variable_contador_reinicios_24H_DIA(kDefecto_reinicios_24h_dia);
-  escritura_variable_Tope_Maximo_Ficheros(kDefecto_CTE_NUMERO_MAXIMO_FICHEROS);
-  escritura_variable_contador_Ficheros(kDefecto_contador_ficheros);
   CTE_PERMITIR_ESCRITURA_SD = kDefecto_CTE_PERMITIR_ESCRITURA_SD;
   CTE_PERMITIR_ESCRITURA_SD_EEPROM = kDefecto_CTE_PERMITIR_ESCRITURA_SD;
+  escritura_variable_contador_reinicios_24H(kDefecto_reinicios_24h);
   REINICIOS_24H = kDefecto_reinicios_24h;
+  escritura_variable_contador_reinicios_24H_DIA(kDefecto_reinicios_24h_dia);
   REINICIOS_24H_DIA = kDefecto_reinicios_24h_dia;
+  escritura_variable_Tope_Maximo_Ficheros(kDefecto_CTE_NUMERO_MAXIMO_FICHEROS);
   CTE_NUMERO_MAXIMO_FICHEROS = kDefecto_CTE_NUMERO_MAXIMO_FICHEROS;
+  escritura_variable_contador_Ficheros(kDefecto_contador_ficheros);
   ContadorNumeroFicheros = kDefecto_contador_ficheros;
 
   escritura_variable_permitir_ajuste_reloj(kDefecto_CTE_AJUSTE_RELOJ);
-  escritura_variable_Velocidad_Reloj(kDefecto_CTE_VELOCIDAD_RELOJ);
-  escritura_variable_Baudrate_ZRX(kDefecto_baudrate_zrx);
   CTE_AJUSTE_RELOJ = kDefecto_CTE_AJUSTE_RELOJ;
+  escritura_variable_Velocidad_Reloj(kDefecto_CTE_VELOCIDAD_RELOJ);
   CTE_VELOCIDAD_RELOJ = kDefecto_CTE_VELOCIDAD_RELOJ;
+  escritura_variable_Baudrate_ZRX(kDefecto_baudrate_zrx);
   // La ocupación de la tarjeta (dirección 19) no se toca: queda borrada (255) hasta medirla.
 }
 
