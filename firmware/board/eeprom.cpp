@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include "board/bytes_le.h"
 #include "board/crc16.h"
 #include "board/hal.h"
 
@@ -28,8 +29,7 @@ static_assert(kOffsetCopia / HAL_FLASH_ROW_SIZE == kOffsetValido / HAL_FLASH_ROW
 constexpr uint16_t kSemillaCrc = 0xFFFFu;
 uint16_t crc_protegidos(const uint8_t* p) { return crc16_kermit(p, EEPROM_BYTES_PROTEGIDOS, kSemillaCrc); }
 bool crc_correcto(const uint8_t* p) {
-  uint16_t guardado = uint16_t(p[EEPROM_BYTES_PROTEGIDOS] | (uint16_t(p[EEPROM_BYTES_PROTEGIDOS + 1]) << 8));
-  return crc_protegidos(p) == guardado;
+  return crc_protegidos(p) == ld_16(p + EEPROM_BYTES_PROTEGIDOS);
 }
 }  // namespace
 
@@ -77,8 +77,7 @@ void EEPROMClass::commit() {
   if (!cargado_) cargar();
   if (!cambiado_) return;
   const uint16_t crc = crc_protegidos(datos_);
-  datos_[kOffsetCrc] = uint8_t(crc & 0xFFu);
-  datos_[kOffsetCrc + 1] = uint8_t(crc >> 8);
+  st_16(datos_ + kOffsetCrc, crc);
   // 1) La fila de la marca primero: ya nada dice "válido" de unas filas que se van a borrar, y
   //    las de datos siguen enteras con su CRC. 2) La copia de lo nuevo, con su marca. 3) Las filas
   //    de datos y los datos. 4) La marca.

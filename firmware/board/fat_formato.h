@@ -1,32 +1,25 @@
-// fat_formato.h: campos de disco de FAT16/FAT32 y su lectura/escritura byte a byte en
-// little-endian (nunca con conversiones de puntero: el Cortex-M0+ no admite accesos desalineados).
-// Uso interno del driver FAT de board/.
+// fat_formato.h: la disposición en disco de FAT16/FAT32 (MBR, sector de arranque, FSInfo,
+// entradas de directorio), una sola descripción para el driver, el formateador y el arranque de la
+// tarjeta; los campos se leen y escriben byte a byte en little-endian (board/bytes_le.h).
 #ifndef BOARD_FAT_FORMATO_H
 #define BOARD_FAT_FORMATO_H
 
 #include <stdint.h>
 
+#include "board/bytes_le.h"
+
 namespace fat {
 
-inline uint16_t ld_16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ld_32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void st_16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void st_32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
+using ::ld_16;
+using ::ld_32;
+using ::st_16;
+using ::st_32;
 
 // Registro de arranque maestro (MBR)
 constexpr uint16_t kMbrTabla = 0x1BE;  // cuatro entradas de 16 bytes
+constexpr uint16_t kMbrChsInicio = 1;  // cabeza, sector y cilindro (3 bytes)
 constexpr uint16_t kMbrTipo = 4;
+constexpr uint16_t kMbrChsFin = 5;
 constexpr uint16_t kMbrInicio = 8;
 constexpr uint16_t kMbrTamano = 12;
 constexpr uint16_t kFirma = 510;  // 0x55 0xAA en MBR, sector de arranque y FSInfo
@@ -38,16 +31,25 @@ constexpr uint16_t kSectoresReservados = 14;
 constexpr uint16_t kNumFats = 16;
 constexpr uint16_t kEntradasRaiz = 17;
 constexpr uint16_t kTotalSectores16 = 19;
+constexpr uint16_t kMedio = 21;
 constexpr uint16_t kSectoresPorFat16 = 22;
+constexpr uint16_t kSectoresPorPista = 24;
+constexpr uint16_t kCabezas = 26;
+constexpr uint16_t kSectoresOcultos = 28;
 constexpr uint16_t kTotalSectores32 = 32;
+constexpr uint16_t kExtendidoFat16 = 36;  // unidad, firma, serie, etiqueta y tipo
 constexpr uint16_t kSectoresPorFat32 = 36;
 constexpr uint16_t kBanderasExt = 40;  // bit 7: sólo una FAT activa (bits 0-3)
+constexpr uint16_t kVersionFs = 42;
 constexpr uint16_t kClusterRaiz = 44;
 constexpr uint16_t kSectorFsInfo = 48;
+constexpr uint16_t kCopiaArranque = 50;
+constexpr uint16_t kExtendidoFat32 = 64;
 
 // FSInfo
 constexpr uint32_t kFsInfoFirma1 = 0x41615252u;  // "RRaA" en el byte 0
 constexpr uint32_t kFsInfoFirma2 = 0x61417272u;  // "rrAa" en el byte 484
+constexpr uint16_t kFsInfoPosFirma2 = 484;
 constexpr uint16_t kFsInfoLibres = 488;
 constexpr uint16_t kFsInfoSiguiente = 492;
 

@@ -10,6 +10,9 @@
 #define PIN_JUMPER 28      // PB30: puente de depuración, puesto = bajo
 #define PIN_SALIDA_BAJA 35 // PA06: nivel fijo bajo
 #define PIN_SALIDA_ALTA 33 // PB03: nivel fijo alto
+// Selección de la tarjeta SD: el registrador la nombra 19 y el formateador 59; los dos son PA13.
+#define PIN_CS_SD 19
+#define PIN_CS_SD_FORMATEO 59
 
 // Los modos de todos los pines, en el orden de la placa (sin niveles); con bgps_hecho = true se salta
 // el del GPS, que el arranque pone antes que nada.

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "board/bytes_le.h"
 #include "board/crc16.h"
 #include "board/placa.h"
 #include "waves/waves.h"
@@ -84,7 +85,7 @@ uint32_t busqueda_inicio_trama_sensor(uint32_t iposicion) {
 static bool trama_correcta(const uint8_t* ptrama, uint32_t ibytes_trama) {
   if (ibytes_trama <= 3) return false;
   uint16_t icrc = calcCRC(ptrama, uint16_t(ibytes_trama - 3), 2);
-  uint16_t iguardado = uint16_t(ptrama[ibytes_trama - 3] | (uint16_t(ptrama[ibytes_trama - 2]) << 8));
+  uint16_t iguardado = ld_16(ptrama + ibytes_trama - 3);
   return icrc == iguardado && icrc != 0;
 }
 
@@ -97,7 +98,7 @@ static bool trama_correcta(const uint8_t* ptrama, uint32_t ibytes_trama) {
 static uint32_t longitud_declarada(uint32_t iinicio, uint32_t ilongitud_tabla, uint32_t iultimo) {
   if (iinicio + 5 > iultimo) return 0;
   const uint8_t cid = ctrama_sensor_rx[iinicio + 2];
-  const uint32_t icarga = uint32_t(ctrama_sensor_rx[iinicio + 4]) | (uint32_t(ctrama_sensor_rx[iinicio + 5]) << 8);
+  const uint32_t icarga = ld_16(ctrama_sensor_rx + iinicio + 4);
   const uint32_t icarga_tabla = ilongitud_tabla - BYTES_FUERA_CARGA;
   const bool bconocida = (cid == ID_SBG_EKF_EULER && icarga == CARGA_EULER_LARGA) ||
                          (cid == ID_SBG_SHIP_MOTION && icarga >= CARGA_SHIP_MINIMA && icarga < icarga_tabla);

@@ -4,12 +4,13 @@
 
 #include <string.h>
 
+#include "board/fat_formato.h"
 #include "board/placa.h"
 #include "core/reloj.h"
 #include "storage/gestion_sd.h"
 
 SdSpiCard card;
-const uint8_t chipSelect = 59;
+const uint8_t chipSelect = PIN_CS_SD_FORMATEO;
 uint8_t CTE_BORRAR_SD = 0;
 uint32_t cardSizeBlocks = 0;
 uint32_t cardCapacityMB = 0;
@@ -45,20 +46,9 @@ static_assert(sizeof(cardSizeBlocks) == 4 && sizeof(relSector) == 4 && sizeof(re
 #define BLOQUES_POR_CLUSTER_MAXIMOS 128u  // 64 KB
 #define BLOQUES_MAXIMOS_TIPO_0B 16450560u  // fin de partición que aún alcanza la geometría CHS
 #define CILINDRO_MAXIMO_CHS 1023u
-#define OFFSET_PARTICION_MBR 446u
 #define MEDIO_DISCO_FIJO 0xF8u
 
-// ---- Campos little-endian del disco, byte a byte ----
-static void st16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-static void st32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
+using namespace fat;
 
 // ---- Errores: se anuncian y el formateo se deja; siempre false ----
 static bool sdErrorHalt() {
@@ -78,8 +68,8 @@ static bool sdError(const char* pcmensaje) {
 static void clearCache(bool addSignature) {
   memset(cache, 0, sizeof cache);
   if (addSignature) {
-    cache[510] = 0x55;
-    cache[511] = 0xAA;
+    cache[kFirma] = 0x55;
+    cache[kFirma + 1] = 0xAA;
   }
 }
 
@@ -169,21 +159,21 @@ static void escribir_chs(uint8_t* p, uint32_t lbn) {
 
 static bool writeMbr() {
   clearCache(true);
-  uint8_t* p = &cache[OFFSET_PARTICION_MBR];
+  uint8_t* p = &cache[kMbrTabla];
   p[0] = 0;  // no arrancable
   if (lbnToCylinder(relSector) > CILINDRO_MAXIMO_CHS) return sdError("MBR CHS");
-  escribir_chs(p + 1, relSector);
-  p[4] = partType;
+  escribir_chs(p + kMbrChsInicio, relSector);
+  p[kMbrTipo] = partType;
   uint32_t ifin = relSector + partSize - 1;
   if (lbnToCylinder(ifin) <= CILINDRO_MAXIMO_CHS) {
-    escribir_chs(p + 5, ifin);
+    escribir_chs(p + kMbrChsFin, ifin);
   } else {
-    p[5] = 0xFE;
-    p[6] = 0xFF;
-    p[7] = 0xFF;
+    p[kMbrChsFin] = 0xFE;
+    p[kMbrChsFin + 1] = 0xFF;
+    p[kMbrChsFin + 2] = 0xFF;
   }
-  st32(p + 8, relSector);
-  st32(p + 12, partSize);
+  st_32(p + kMbrInicio, relSector);
+  st_32(p + kMbrTamano, partSize);
   if (!writeCache(0)) return sdError("write MBR");
   return true;
 }
@@ -195,18 +185,18 @@ static void sector_arranque_comun(uint16_t ientradas_raiz, uint16_t ibloques_fat
   cache[1] = 0x00;
   cache[2] = 0x90;
   memset(&cache[3], ' ', 8);  // OEM
-  st16(&cache[11], SD_BLOCK_SIZE);
-  cache[13] = sectorsPerCluster;
-  st16(&cache[14], reservedSectors);
-  cache[16] = 2;  // dos FAT
-  st16(&cache[17], ientradas_raiz);
-  st16(&cache[19], 0);
-  cache[21] = MEDIO_DISCO_FIJO;
-  st16(&cache[22], ibloques_fat16);
-  st16(&cache[24], sectorsPerTrack);
-  st16(&cache[26], numberOfHeads);
-  st32(&cache[28], relSector);
-  st32(&cache[32], partSize);
+  st_16(&cache[kBytesPorSector], SD_BLOCK_SIZE);
+  cache[kSectoresPorCluster] = sectorsPerCluster;
+  st_16(&cache[kSectoresReservados], reservedSectors);
+  cache[kNumFats] = 2;
+  st_16(&cache[kEntradasRaiz], ientradas_raiz);
+  st_16(&cache[kTotalSectores16], 0);
+  cache[kMedio] = MEDIO_DISCO_FIJO;
+  st_16(&cache[kSectoresPorFat16], ibloques_fat16);
+  st_16(&cache[kSectoresPorPista], sectorsPerTrack);
+  st_16(&cache[kCabezas], numberOfHeads);
+  st_32(&cache[kSectoresOcultos], relSector);
+  st_32(&cache[kTotalSectores32], partSize);
 }
 
 // Unidad, firma extendida, número de serie, etiqueta y tipo, desde p (36 en FAT16, 64 en FAT32).
@@ -214,7 +204,7 @@ static void sector_arranque_extendido(uint8_t* p, const char* pctipo) {
   p[0] = 0x80;
   p[1] = 0;
   p[2] = 0x29;
-  st32(p + 3, volSerialNumber());
+  st_32(p + 3, volSerialNumber());
   memcpy(p + 7, noName, TAM_ETIQUETA_VOLUMEN);
   memcpy(p + 18, pctipo, TAM_NOMBRE_TIPO_FAT);
 }
@@ -258,7 +248,7 @@ static bool makeFat16() {
   sodaq_wdt_reset();
 
   sector_arranque_comun(ENTRADAS_RAIZ_FAT16, uint16_t(fatSize));
-  sector_arranque_extendido(&cache[36], fat16str);
+  sector_arranque_extendido(&cache[kExtendidoFat16], fat16str);
   if (!writeCache(relSector)) return sdError("FAT16 write PBS failed");
   sodaq_wdt_reset();
 
@@ -303,13 +293,13 @@ static bool makeFat32() {
   sodaq_wdt_reset();
 
   sector_arranque_comun(0, 0);
-  st32(&cache[36], fatSize);
-  st16(&cache[40], 0);  // FAT reflejadas
-  st16(&cache[42], 0);  // versión
-  st32(&cache[44], 2);  // cluster del directorio raíz
-  st16(&cache[48], 1);  // FSINFO
-  st16(&cache[50], 6);  // copia del sector de arranque
-  sector_arranque_extendido(&cache[64], fat32str);
+  st_32(&cache[kSectoresPorFat32], fatSize);
+  st_16(&cache[kBanderasExt], 0);  // FAT reflejadas
+  st_16(&cache[kVersionFs], 0);
+  st_32(&cache[kClusterRaiz], 2);
+  st_16(&cache[kSectorFsInfo], 1);
+  st_16(&cache[kCopiaArranque], 6);
+  sector_arranque_extendido(&cache[kExtendidoFat32], fat32str);
   if (!writeCache(relSector) || !writeCache(relSector + 6)) return sdError("FAT32 write PBS failed");
   sodaq_wdt_reset();
 
@@ -317,18 +307,18 @@ static bool makeFat32() {
   if (!writeCache(relSector + 2) || !writeCache(relSector + 8)) return sdError("FAT32 PBS ext failed");
 
   clearCache(true);
-  st32(&cache[0], 0x41615252u);    // "RRaA"
-  st32(&cache[484], 0x61417272u);  // "rrAa"
-  st32(&cache[488], 0xFFFFFFFFu);  // libres: desconocido
-  st32(&cache[492], 0xFFFFFFFFu);  // siguiente libre: desconocido
+  st_32(&cache[0], kFsInfoFirma1);
+  st_32(&cache[kFsInfoPosFirma2], kFsInfoFirma2);
+  st_32(&cache[kFsInfoLibres], 0xFFFFFFFFu);     // desconocido
+  st_32(&cache[kFsInfoSiguiente], 0xFFFFFFFFu);  // desconocido
   if (!writeCache(relSector + 1) || !writeCache(relSector + 7)) return sdError("FAT32 FSINFO failed");
   sodaq_wdt_reset();
 
   if (!clearFatDir(fatStart, 2 * fatSize + sectorsPerCluster)) return false;
   clearCache(false);
-  st32(&cache[0], 0x0FFFFFF8u);
-  st32(&cache[4], 0x0FFFFFFFu);
-  st32(&cache[8], 0x0FFFFFFFu);  // el directorio raíz ocupa el cluster 2
+  st_32(&cache[0], 0x0FFFFFF8u);
+  st_32(&cache[4], 0x0FFFFFFFu);
+  st_32(&cache[8], 0x0FFFFFFFu);  // el directorio raíz ocupa el cluster 2
   if (!writeCache(fatStart) || !writeCache(fatStart + fatSize)) return sdError("FAT32 reserve failed");
   return true;
 }

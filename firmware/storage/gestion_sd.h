@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "board/pines_placa.h"
 #include "board/sdfat.h"
 #include "board/wstring.h"
 
@@ -20,7 +21,6 @@
 #define FICHERO_EN_USO 2
 #define FICHERO_POR_CERRAR 3
 
-#define PIN_CS_SD 19                   // selección de la tarjeta del registrador (PA13)
 #define MAXIMO_INTENTOS_CREACION 20    // intentos de directorio y de fichero antes de rendirse
 #define PORCENTAJE_SD_NO_PRESENTE 112  // marca de CTE_PORCENTAJE_FULL_SD: no había tarjeta
 #define PORCENTAJE_SD_REINTENTO 111    // marca de CTE_PORCENTAJE_FULL_SD: cuenta lenta, dar 44 s

@@ -1,5 +1,6 @@
 // inicio_sd.cpp: arranque de la tarjeta y de su volumen FAT, y la medida de su ocupación con la
 // cuenta de clusters libres limitada en tiempo.
+#include "board/bytes_le.h"
 #include "board/placa.h"
 #include "core/reloj.h"
 #include "settings/virtual_e2prom.h"
@@ -57,11 +58,10 @@ int32_t cuenta_clusters_libres() {
     for (uint32_t i = 0; i < ien_bloque; ++i) {
       uint32_t ientrada;
       if (ctipo_fat == 16) {
-        ientrada = uint32_t(pbloque[2 * i]) | uint32_t(pbloque[2 * i + 1]) << 8;
+        ientrada = ld_16(pbloque + 2 * i);
       } else {
-        const uint8_t* p = pbloque + 4 * i;
         // Los 4 bits altos de una entrada FAT32 están reservados: no dicen si está libre.
-        ientrada = (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24) & 0x0FFFFFFFu;
+        ientrada = ld_32(pbloque + 4 * i) & 0x0FFFFFFFu;
       }
       if (ientrada == 0) ilibres++;
     }

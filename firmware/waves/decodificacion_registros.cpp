@@ -3,6 +3,7 @@
 #include <math.h>
 #include <string.h>
 
+#include "board/bytes_le.h"
 #include "board/placa.h"
 #include "declaraciones.h"
 #include "host/zrx03.h"
@@ -63,12 +64,8 @@ static_assert(sizeof(float) == 4, "los reales de la trama son IEEE-754 de 32 bit
 
 // ---- Lectura de campos: little-endian, byte a byte ----
 
-static uint32_t leer_u32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 static float leer_real(const uint8_t* p) {
-  uint32_t bits = leer_u32(p);
+  uint32_t bits = ld_32(p);
   float f;
   memcpy(&f, &bits, sizeof f);
   return f;
@@ -136,7 +133,7 @@ static bool preparar_instante(int32_t marca) {
 uint8_t ProcesarTramaShipMotion(const uint8_t* trama, int32_t& TimeStampOut, float& HeaveOut,
                                 uint8_t clongitud_trama) {
   if (trama == nullptr || !campo_en_trama(CARGA_MARCA_TIEMPO, clongitud_trama)) return 1;
-  TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
+  TimeStampOut = int32_t(ld_32(campo(trama, CARGA_MARCA_TIEMPO)));
   if (!campo_en_trama(CARGA_SHIP_HEAVE, clongitud_trama)) return 1;
   HeaveOut = leer_real(campo(trama, CARGA_SHIP_HEAVE)) * 100.0f;
   return 0;
@@ -145,13 +142,13 @@ uint8_t ProcesarTramaShipMotion(const uint8_t* trama, int32_t& TimeStampOut, flo
 uint8_t ProcesarTrama_Navegacion_Posicion_Velocidad(const uint8_t* trama, int32_t& TimeStampOut, float& VNorte,
                                                     float& VEste, uint8_t clongitud_trama) {
   if (trama == nullptr || !campo_en_trama(CARGA_MARCA_TIEMPO, clongitud_trama)) return 1;
-  TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
+  TimeStampOut = int32_t(ld_32(campo(trama, CARGA_MARCA_TIEMPO)));
   if (!campo_en_trama(CARGA_NAV_VNORTE, clongitud_trama)) return 1;
   VNorte = leer_real(campo(trama, CARGA_NAV_VNORTE));
   if (!campo_en_trama(CARGA_NAV_VESTE, clongitud_trama)) return 1;
   VEste = leer_real(campo(trama, CARGA_NAV_VESTE));
   if (!campo_en_trama(CARGA_NAV_ESTADO, clongitud_trama)) return 1;
-  uint32_t estado = leer_u32(campo(trama, CARGA_NAV_ESTADO));
+  uint32_t estado = ld_32(campo(trama, CARGA_NAV_ESTADO));
 
   // Los indicadores sólo cuentan dentro de una ola ya empezada.
   if (vIniOla_0 >= 0) {
@@ -173,7 +170,7 @@ uint8_t ProcesarTrama_AngulosEuler(const uint8_t* trama, int32_t& TimeStampOut, 
                                    uint8_t clongitud_trama) {
   if (trama == nullptr) return 1;
   if (campo_en_trama(CARGA_MARCA_TIEMPO, clongitud_trama)) {
-    TimeStampOut = int32_t(leer_u32(campo(trama, CARGA_MARCA_TIEMPO)));
+    TimeStampOut = int32_t(ld_32(campo(trama, CARGA_MARCA_TIEMPO)));
   }
   if (!campo_en_trama(CARGA_EULER_YAW, clongitud_trama)) return 1;
   double grados = double(leer_real(campo(trama, CARGA_EULER_YAW))) * GRADOS_POR_RADIAN;
