@@ -63,12 +63,7 @@ void Session::AdvanceClock(uint32_t seconds) {
 }
 
 void Session::SetClock(uint8_t day, uint8_t month, uint8_t year, uint8_t hour, uint8_t minute, uint8_t second) {
-  cdia_utc = day;
-  cmes_utc = month;
-  cano_utc = year;
-  chora_utc = hour;
-  cminuto_utc = minute;
-  csegundo_utc = second;
+  poner_reloj(year, month, day, hour, minute, second);
 }
 
 void Guard(void (*fn)(void*), void* arg, bool halt_allowed) {

@@ -18,6 +18,8 @@
 
 namespace {
 namespace fs = std::filesystem;
+using olas::scenario::Occurrences;
+using olas::scenario::QuietRun;
 using olas::scenario::ReadFile;
 
 std::vector<std::string> lines_of(const fs::path& p) {
@@ -27,21 +29,8 @@ std::vector<std::string> lines_of(const fs::path& p) {
   return out;
 }
 
-size_t count(const std::string& hay, const std::string& needle) {
-  size_t n = 0;
-  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
-  return n;
-}
-
 olas::RunOptions card_run(const std::string& name, double seconds) {
-  fs::path out = fs::temp_directory_path() / ("olas_card_" + name + "_" + std::to_string(getpid()));
-  fs::remove_all(out);
-  olas::RunOptions o;
-  o.out_dir = out.string();
-  o.duration_s = seconds;
-  o.start_utc = olas::parse_utc(olas::kDefaultStart);
-  o.firmware_image = OLAS_FIRMWARE_IMAGE;
-  o.quiet = true;
+  olas::RunOptions o = QuietRun("card_" + name, seconds);
   o.card.size_bytes = 256ull << 20;  // small enough to copy the partition out for fsck.fat
   return o;
 }
@@ -98,7 +87,7 @@ TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
   // one RES line per interval, as many as "RES," frames reached the host
   std::string host = ReadFile(fs::path(o.out_dir) / "host.log");
   auto res_lines = lines_of(res[0]);
-  EXPECT_EQ(res_lines.size(), count(host, "$RES,"));
+  EXPECT_EQ(res_lines.size(), Occurrences(host, "$RES,"));
   EXPECT_GE(res_lines.size(), 8u);
 
   // the waves of each closed interval's WAV file are the wave count of its RES line
@@ -151,7 +140,7 @@ TEST(CardLogging, RemovalReinsertionAndFailingWritesNeverStopTheSensor) {
   EXPECT_TRUE(r.summary["resets"].empty()) << r.summary["resets"].dump();
   // the sea state still reaches the host every interval, card or no card
   std::string host = ReadFile(fs::path(o.out_dir) / "host.log");
-  EXPECT_GE(count(host, "$RES,"), 5u);
+  EXPECT_GE(Occurrences(host, "$RES,"), 5u);
   // the lost card is noticed, and a card put back receives the records again in new files
   std::string console = ReadFile(fs::path(o.out_dir) / "console.log");
   EXPECT_NE(console.find("SD no presente"), std::string::npos);

@@ -22,16 +22,12 @@
 
 namespace {
 namespace fs = std::filesystem;
+using olas::scenario::FreshDir;
+using olas::scenario::Occurrences;
+using olas::scenario::QuietRun;
 using olas::scenario::ReadFile;
 
 // Per process, so that builds tested side by side do not share folders.
-fs::path fresh_dir(const std::string& name) {
-  fs::path d = fs::temp_directory_path() / ("olas_scenario_" + name + "_" + std::to_string(getpid()));
-  fs::remove_all(d);
-  fs::create_directories(d);
-  return d;
-}
-
 // The heave in whole centimetres as the firmware keeps it: the unit's float (positive down)
 // times 100 in single precision, rounded away from zero.
 int16_t firmware_cm(float heave_up_m) {
@@ -68,7 +64,7 @@ class SeaSensor : public ::testing::Test {
   static constexpr size_t kBurst = 41 + 81 + 55;
 
   void run(sim::MotionUnitConfig cfg, double minutes) {
-    capture_ = fresh_dir("sensor_" + std::to_string(cfg.seed)) / "sensor.bin";
+    capture_ = FreshDir("sensor_" + std::to_string(cfg.seed)) / "sensor.bin";
     cfg.start_s = kUnitStart;
     cfg.capture_path = capture_.string();
     sim::SeaConfig sc;
@@ -188,22 +184,11 @@ TEST_F(SeaSensor, CorruptedBytesCostOnlyTheDamagedSamples) {
   EXPECT_TRUE(board_.resets().empty());
 }
 
-olas::RunOptions tool_options(const fs::path& out, double seconds) {
-  olas::RunOptions o;
-  o.out_dir = out.string();
-  o.duration_s = seconds;
-  o.start_utc = olas::parse_utc(olas::kDefaultStart);
-  o.firmware_image = OLAS_FIRMWARE_IMAGE;
-  o.quiet = true;
+olas::RunOptions tool_options(const std::string& name, double seconds) {
+  olas::RunOptions o = QuietRun(name, seconds);
   o.gps.enabled = false;  // the sensor path alone
   o.card.enabled = false;
   return o;
-}
-
-size_t count(const std::string& hay, const std::string& needle) {
-  size_t n = 0;
-  for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + 1)) ++n;
-  return n;
 }
 
 // The "Round=" values of the firmware's heave trace, in order.
@@ -217,21 +202,21 @@ std::vector<int> traced_cm(const std::string& console) {
 }
 
 TEST(SeaSensorTool, AMinuteWithTheJumperShowsEverySampleAndReplaysTheSame) {
-  fs::path out = fresh_dir("tool_sea");
-  auto o = tool_options(out, 60);
+  auto o = tool_options("tool_sea", 60);
+  const fs::path out = o.out_dir;
   o.jumper = true;
   o.sea = olas::parse_sea("hs=2,tp=8", o.sea);
   o.motion_unit.capture_path = (out / "sensor.bin").string();
   auto r = olas::run_simulation(o);
   ASSERT_EQ(r.exit_code, 0) << r.summary.dump();
   std::string console = ReadFile(out / "console.log");
-  EXPECT_EQ(count(console, "ERROR FLOAT TO STRING"), 0u);
+  EXPECT_EQ(Occurrences(console, "ERROR FLOAT TO STRING"), 0u);
 
   // One trace line per sample from 1 s to 59.9 s (590), except those lost while the start-up's
   // configuration of the absent receiver held the loop (the sensor's ring keeps the first 2.3 s of
   // them): the sea's heaves in order, with that one hole.
   std::vector<int> cm = traced_cm(console);
-  EXPECT_EQ(count(console, "auxHeave="), cm.size());
+  EXPECT_EQ(Occurrences(console, "auxHeave="), cm.size());
   ASSERT_GE(cm.size(), 350u);
   ASSERT_LE(cm.size(), 590u);
   sim::SeaConfig sc = o.sea;
@@ -257,8 +242,8 @@ TEST(SeaSensorTool, AMinuteWithTheJumperShowsEverySampleAndReplaysTheSame) {
   EXPECT_NEAR(sea["mean_dir_deg"].get<double>(), 270.0, 2.0);
   EXPECT_EQ(sea["drift"]["toward_deg"], 90.0);
 
-  fs::path again = fresh_dir("tool_replay");
-  auto p = tool_options(again, 60);
+  auto p = tool_options("tool_replay", 60);
+  const fs::path again = p.out_dir;
   p.jumper = true;
   p.motion_unit.replay_path = (out / "sensor.bin").string();
   auto rr = olas::run_simulation(p);
@@ -272,7 +257,7 @@ TEST(SeaSensorTool, AMinuteWithTheJumperShowsEverySampleAndReplaysTheSame) {
 }
 
 int run_tool(const std::string& args, std::string* err) {
-  fs::path log = fresh_dir("tool_stderr") / "stderr.txt";
+  fs::path log = FreshDir("tool_stderr") / "stderr.txt";
   std::string cmd = std::string(OLAS_SIM_EXE) + " " + args + " >/dev/null 2>" + log.string();
   int status = std::system(cmd.c_str());
   *err = ReadFile(log);
@@ -295,12 +280,12 @@ TEST(SeaSensorTool, BadSeaAndSensorOptionsAreNamedAndExitWithStatusTwo) {
                         Case{"--capture-sensor /nonexistent/dir/cap.bin", "--capture-sensor"},
                         Case{"--no-sensor --sea calm", "--no-sensor"}}) {
     std::string err;
-    EXPECT_EQ(run_tool(std::string("--quiet --duration 1s --out ") + fresh_dir("bad_opts").string() + " " + c.args, &err), 2)
+    EXPECT_EQ(run_tool(std::string("--quiet --duration 1s --out ") + FreshDir("bad_opts").string() + " " + c.args, &err), 2)
         << c.args;
     EXPECT_NE(err.find(c.named), std::string::npos) << c.args << ": " << err;
   }
   std::string err;
-  fs::path out = fresh_dir("good_opts");
+  fs::path out = FreshDir("good_opts");
   EXPECT_EQ(run_tool("--quiet --duration 5s --out " + out.string() +
                          " --sea calm --seed 3 --rate 50 --drift 0.3,45 --euler40 --sensor-corrupt 0.001"
                          " --sensor-missing euler:0.5,nav --sensor-silence 2s+1s --sensor-silence 0+0.5s",
@@ -316,8 +301,8 @@ TEST(SeaSensorTool, BadSeaAndSensorOptionsAreNamedAndExitWithStatusTwo) {
   EXPECT_EQ(summary["motion_unit"]["samples_silenced"], 50);  // 2 s .. 3 s at 50/s
   EXPECT_EQ(summary["motion_unit"]["samples"], 150);           // from 1 s to 5 s, less the silence
   fs::remove_all(out);
-  fs::remove_all(fresh_dir("bad_opts"));
-  fs::remove_all(fresh_dir("tool_stderr"));
+  fs::remove_all(FreshDir("bad_opts"));
+  fs::remove_all(FreshDir("tool_stderr"));
 }
 
 }  // namespace

@@ -7,19 +7,10 @@
 #include "board/uart.h"
 #include "board/wstring.h"
 #include "support/board_fixture.h"
+#include "support/text_sink.h"
 
 namespace olas::test {
 namespace {
-
-class Sink : public Print {
- public:
-  size_t write(uint8_t byte) override {
-    text.push_back(char(byte));
-    return 1;
-  }
-  using Print::write;
-  std::string text;
-};
 
 TEST(FlujoTest, HexWithBasePaddedInternally) {
   Sink s;

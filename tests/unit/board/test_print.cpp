@@ -7,19 +7,10 @@
 
 #include "board/print.h"
 #include "board/wstring.h"
+#include "support/text_sink.h"
 
 namespace olas::test {
 namespace {
-
-class Sink : public Print {
- public:
-  size_t write(uint8_t byte) override {
-    text.push_back(char(byte));
-    return 1;
-  }
-  using Print::write;
-  std::string text;
-};
 
 // Prints one value and checks that the byte count returned matches the text.
 template <class... Args>

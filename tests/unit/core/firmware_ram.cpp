@@ -27,12 +27,7 @@ void FirmwareFixture::ArmSecondBoundary() {
 }
 
 void FirmwareFixture::SetClock(int day, int month, int year, int hour, int minute, int second) {
-  cdia_utc = uint8_t(day);
-  cmes_utc = uint8_t(month);
-  cano_utc = uint8_t(year);
-  chora_utc = uint8_t(hour);
-  cminuto_utc = uint8_t(minute);
-  csegundo_utc = uint8_t(second);
+  poner_reloj(uint8_t(year), uint8_t(month), uint8_t(day), uint8_t(hour), uint8_t(minute), uint8_t(second));
 }
 
 void FirmwareFixture::RunOneSecond() {

@@ -34,11 +34,7 @@ TEST(NamesTest, TextRoutinesPadOverflowVisiblyAndNeverLeaveTheirBuffer) {
 
 TEST(NamesTest, DirectoryAndFileNamesComeFromTheInternalClock) {
   RestoreFirmwareRam();
-  cdia_utc = 7;
-  cmes_utc = 12;
-  cano_utc = 23;
-  chora_utc = 14;
-  cminuto_utc = 5;
+  poner_reloj(23, 12, 7, 14, 5, 0);
   nombre_directorio_del_dia();
   EXPECT_STREQ(Sdirectorio.c_str(), "231207");
   EXPECT_STREQ(nombre_fichero_nuevo(FICHERO_RAW).c_str(), "231207/1405.raw");

@@ -184,12 +184,7 @@ void SampleFeed::FeedSine(const Sine& s, int64_t first, int64_t count) {
 }
 
 void SampleFeed::Clock(int day, int month, int year, int h, int m, int s) {
-  cdia_utc = uint8_t(day);
-  cmes_utc = uint8_t(month);
-  cano_utc = uint8_t(year);
-  chora_utc = uint8_t(h);
-  cminuto_utc = uint8_t(m);
-  csegundo_utc = uint8_t(s);
+  poner_reloj(uint8_t(year), uint8_t(month), uint8_t(day), uint8_t(h), uint8_t(m), uint8_t(s));
 }
 
 void SampleFeed::ClockSecondsOfDay(int64_t s) {
