@@ -5,18 +5,9 @@
 #include "board/hal.h"
 #include "samd21.h"
 #include "samd21_hal.h"
+#include "secciones_ram.h"
 
-// Símbolos del guion del enlazador.
 extern "C" {
-extern uint32_t __data_load__[];
-extern uint32_t __data_start__[];
-extern uint32_t __data_end__[];
-extern uint32_t __bss_start__[];
-extern uint32_t __bss_end__[];
-extern void (*__preinit_array_start[])(void);
-extern void (*__preinit_array_end[])(void);
-extern void (*__init_array_start[])(void);
-extern void (*__init_array_end[])(void);
 void arranque_c(void);
 void registrar_fallo(const uint32_t* marco);
 }
@@ -54,9 +45,7 @@ extern "C" void arranque_c(void) {
   SCB_ICSR = SCB_ICSR_PENDSTCLR | SCB_ICSR_PENDSVCLR;
   SCB_VTOR = reinterpret_cast<uint32_t>(g_vectores);
 
-  const uint32_t* origen = __data_load__;
-  for (uint32_t* p = __data_start__; p < __data_end__;) *p++ = *origen++;
-  for (uint32_t* p = __bss_start__; p < __bss_end__;) *p++ = 0;
+  preparar_data_y_bss();
 
   const RegistroFallo r = g_registro_fallo;
   if (r.vector != 0 && r.vector < 16u + NUMERO_IRQ &&
@@ -69,8 +58,7 @@ extern "C" void arranque_c(void) {
   samd21_iniciar();
   __asm__ volatile("cpsie i" ::: "memory");
 
-  for (auto f = __preinit_array_start; f < __preinit_array_end; ++f) (*f)();
-  for (auto f = __init_array_start; f < __init_array_end; ++f) (*f)();
+  llamar_constructores();
 
   setup();
   for (;;) loop();

@@ -384,17 +384,21 @@ bool FatFile::openRoot(FatVolume* vol) {
   return true;
 }
 
-bool FatFile::open(FatFile* dir, const char* path, oflag_t oflag) {
+// Comprueba dir y path, cierra este fichero y deja en actual el directorio desde el que se recorre
+// path: la raíz del volumen si empieza por '/', si no dir.
+bool FatFile::prepararRuta(FatFile* dir, const char* path, FatFile* actual) {
   if (dir == nullptr || path == nullptr || dir == this || !dir->vigente() || !dir->isDir()) {
     return false;
   }
   if (isOpen()) close();
+  if (*path == '/') return actual->openRoot(dir->volumen_);
+  *actual = *dir;
+  return true;
+}
+
+bool FatFile::open(FatFile* dir, const char* path, oflag_t oflag) {
   FatFile actual;
-  if (*path == '/') {
-    if (!actual.openRoot(dir->volumen_)) return false;
-  } else {
-    actual = *dir;
-  }
+  if (!prepararRuta(dir, path, &actual)) return false;
   const uint8_t acceso = oflag & O_ACCMODE;
   Ruta ruta{path, path, 0, false, false};
   while (ruta.siguiente()) {
@@ -439,17 +443,8 @@ bool FatFile::exists(const char* path) {
 }
 
 bool FatFile::mkdir(FatFile* parent, const char* path, bool pFlag) {
-  if (parent == nullptr || path == nullptr || parent == this || !parent->vigente() ||
-      !parent->isDir()) {
-    return false;
-  }
-  if (isOpen()) close();
   FatFile actual;
-  if (*path == '/') {
-    if (!actual.openRoot(parent->volumen_)) return false;
-  } else {
-    actual = *parent;
-  }
+  if (!prepararRuta(parent, path, &actual)) return false;
   Ruta ruta{path, path, 0, false, false};
   while (ruta.siguiente()) {
     uint8_t nombre[11], caja, entrada[kTamEntrada], indice;

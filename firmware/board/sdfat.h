@@ -222,6 +222,7 @@ class FatFile {
   bool abrirEntrada(FatVolume* vol, uint32_t bloque, uint8_t indice, const uint8_t* entrada,
                     oflag_t oflag);
   bool buscar(const uint8_t nombre[11], uint8_t* entrada, uint32_t* bloque, uint8_t* indice);
+  bool prepararRuta(FatFile* dir, const char* path, FatFile* actual);
   bool crearEntrada(const uint8_t nombre[11], uint8_t caja, uint8_t atributo, uint32_t cluster,
                     uint32_t* bloque, uint8_t* indice);
   bool bloqueDePosicion(uint32_t pos, bool crear, uint32_t* bloque);

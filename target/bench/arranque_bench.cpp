@@ -1,17 +1,10 @@
 // arranque_bench.cpp: vector table and reset for the bench image on QEMU's micro:bit (Cortex-M0).
 #include <stdint.h>
 
+#include "secciones_ram.h"
+
 extern "C" {
 extern uint32_t __StackTop[];
-extern uint32_t __data_load__[];
-extern uint32_t __data_start__[];
-extern uint32_t __data_end__[];
-extern uint32_t __bss_start__[];
-extern uint32_t __bss_end__[];
-extern void (*__preinit_array_start[])(void);
-extern void (*__preinit_array_end[])(void);
-extern void (*__init_array_start[])(void);
-extern void (*__init_array_end[])(void);
 void Reset_Handler(void);
 void Fault_Handler(void);
 void SysTick_Handler(void);
@@ -24,22 +17,10 @@ void semi_write(const char* text);
 typedef void (*Vector)(void);
 
 __attribute__((section(".vectors"), used))
-const Vector g_bench_vectors[16] = {reinterpret_cast<Vector>(__StackTop),
-                                    Reset_Handler,
-                                    Fault_Handler,
-                                    Fault_Handler,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    Fault_Handler,
-                                    nullptr,
-                                    nullptr,
-                                    Fault_Handler,
-                                    SysTick_Handler};
+const Vector g_bench_vectors[16] = {
+    reinterpret_cast<Vector>(__StackTop), Reset_Handler, Fault_Handler /* NMI */, Fault_Handler /* HardFault */,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,  // reservados
+    Fault_Handler /* SVC */, nullptr, nullptr, Fault_Handler /* PendSV */, SysTick_Handler};
 
 extern "C" void Fault_Handler(void) {
   semi_write("bench: fault\n");
@@ -47,10 +28,7 @@ extern "C" void Fault_Handler(void) {
 }
 
 extern "C" void Reset_Handler(void) {
-  const uint32_t* src = __data_load__;
-  for (uint32_t* p = __data_start__; p < __data_end__;) *p++ = *src++;
-  for (uint32_t* p = __bss_start__; p < __bss_end__;) *p++ = 0;
-  for (auto f = __preinit_array_start; f < __preinit_array_end; ++f) (*f)();
-  for (auto f = __init_array_start; f < __init_array_end; ++f) (*f)();
+  preparar_data_y_bss();
+  llamar_constructores();
   semi_exit(bench_main());
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_parse.h"
 #include "olas_records/csv.h"
 #include "olas_records/plots.h"
 #include "olas_records/records.h"
@@ -352,14 +353,7 @@ int main(int argc, char** argv) {
   spectrum->add_option("--rate", so.rate, "RAW points per second (default: the usual count per second)")
       ->check(CLI::Range(1, 1000));
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return 2;
-  }
+  if (auto status = olas::parse_command_line(app, argc, argv)) return *status;
   Method method = method_name == "drift" ? Method::drift : Method::velocity;
   try {
     if (*csv) return run_csv(inputs, out, method);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_parse.h"
 #include "zrx03/frames.h"
 
 namespace {
@@ -79,14 +80,7 @@ int main(int argc, char** argv) {
   auto* cmd_decode = app.add_subcommand("decode", "name the fields of a frame or line, with units");
   cmd_decode->add_option("LINE", line, "an answer, command, RES, GPS, #OLA or #PTO line; - reads standard input")
       ->required();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return 2;
-  }
+  if (auto status = olas::parse_command_line(app, argc, argv)) return *status;
 
   try {
     if (*cmd_frame) {
