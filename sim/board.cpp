@@ -1,4 +1,5 @@
-// The simulated board: virtual time, the event dispatcher and the peripherals behind hal.h.
+// The simulated board: virtual time, the event dispatcher, TCC0, the pins, the heap and the SPI
+// bus; the flash, the serial wires and the watchdog are devices of their own.
 #include "sim/board.h"
 
 #include <algorithm>
@@ -16,14 +17,6 @@ void link_hal();  // hal.cpp: makes sure the extern "C" hal functions are linked
 
 namespace {
 
-constexpr Cycles kWdtCountCycles = kNominalHz / 1024;  // one count of the 1.024 kHz clock
-// Flash timing (typical SAMD21 figures): row erase, and programming of one 64-byte page.
-constexpr Cycles kRowEraseCycles = 2 * (kNominalHz / 1000);
-constexpr Cycles kPageWriteCycles = 1 * (kNominalHz / 1000);
-// flash.bin: the area, the two NVM user-row words, the security bit
-constexpr size_t kFlashFileSize = HAL_FLASH_AREA_SIZE + 8 + 1;
-
-
 template <class Fn>
 void call_isr(Fn& fn) {
   fn();
@@ -34,13 +27,11 @@ void call_isr(void (*fn)()) {
 }  // namespace
 
 
-Board::Board(const Config& config) : config_(config) {
+Board::Board(const Config& config) : config_(config), flash_(config.flash_file) {
   link_hal();
   hz_ = double(kNominalHz) * (1.0 + config.ppm * 1e-6);
   call_cost_ = Cycles(config.call_cost_ns) * kNominalHz / 1000000000u;
   loop_cost_ = Cycles(config.loop_cost_ns) * kNominalHz / 1000000000u;
-  flash_.fill(0xFF);
-  load_flash();
   if (!current_) current_ = this;
 }
 
@@ -96,30 +87,13 @@ void Board::power_on_reset() {
   tick_flag_ = false;
   halted_ = false;
   in_isr_ = false;
-  // The user row's fuses arm the watchdog at power-up (enable bit 25, period in bits 27-30).
-  uint32_t w0 = nvm_.user_row[0];
-  if (w0 & (1u << 25)) {
-    uint32_t per = (w0 >> 27) & 0xF;
-    wdt_period_ = (Cycles(8) << std::min<uint32_t>(per, 11)) * kWdtCountCycles;
-    wdt_reset_at_ = now_ + wdt_period_;
-  } else {
-    wdt_reset_at_ = kNever;
-  }
-  wdt_warning_at_ = kNever;
-  for (auto& p : ports_) {
-    p.mcu_baud = 0;
-    p.shift_byte = -1;
-    p.shift_end = kNever;
-    p.data_byte = -1;
-    p.tx_irq = false;
-  }
+  wdt_.power_on(flash_.nvm().user_row[0], now_);
+  for (auto& p : ports_) p.reset();
   for (auto& pin : pins_) {
     pin.mode = 0;
     pin.level = 0;
   }
-  nvm_ctrlb_ = 0;
-  nvm_addr_ = 0;
-  nvm_page_[0] = nvm_page_[1] = 0xFFFFFFFFu;
+  flash_.reset_controller();
   spi_set_clock(0);
   spi_select_card(false);  // the chip-select pin floats up with the MCU in reset
   ++epoch_;
@@ -128,10 +102,9 @@ void Board::power_on_reset() {
 
 void Board::mcu_reset(const char* cause) {
   resets_.push_back(ResetRecord{now_, cause});
-  wdt_starve_from_ = kNever;  // the fault was the old firmware run's
+  wdt_.end_starving();  // the fault was the old firmware run's
   in_isr_ = false;
-  wdt_reset_at_ = kNever;
-  wdt_warning_at_ = kNever;
+  wdt_.stop();
   throw McuReset{cause};
 }
 
@@ -140,9 +113,9 @@ void Board::charge_loop_pass() { advance(loop_cost_); }
 // ---- time and dispatch ---------------------------------------------------------------------
 
 void Board::recompute_next() {
-  Cycles hw = std::min({stop_, wdt_reset_at_, card_event_});
+  Cycles hw = std::min({stop_, wdt_.reset_at(), card_event_});
   if (!timers_.empty()) hw = std::min(hw, timers_.top().t);
-  Cycles irq = std::min(next_tick_, wdt_warning_at_);
+  Cycles irq = std::min(next_tick_, wdt_.warning_at());
   for (const auto& p : ports_) {
     hw = std::min(hw, p.shift_end);  // kNever while the shift register is empty
     irq = std::min(irq, p.rx_next);
@@ -182,7 +155,7 @@ void Board::handle_hardware_next() {
     }
     throw EndOfRun{};
   }
-  if (wdt_reset_at_ <= now_) mcu_reset(halted_ ? "watchdog after halt" : "watchdog starved");
+  if (wdt_.reset_at() <= now_) mcu_reset(halted_ ? "watchdog after halt" : "watchdog starved");
   for (int i = 0; i < kPorts; ++i) {
     if (ports_[i].shift_byte >= 0 && ports_[i].shift_end <= now_) {
       end_tx(i);
@@ -230,7 +203,7 @@ void Board::handle_next() {
     }
   }
   for (int i = 0; i < kPorts; ++i) {
-    Port& p = ports_[i];
+    UartWire& p = ports_[i];
     if (p.tx_irq && p.data_byte < 0) {
       uint64_t sent = p.stats.sent;
       run_isr([this, i] {
@@ -242,9 +215,8 @@ void Board::handle_next() {
       return;
     }
   }
-  if (wdt_warning_at_ <= now_) {
-    wdt_warning_at_ = kNever;
-    ++wdt_warnings_;
+  if (wdt_.warning_at() <= now_) {
+    wdt_.take_warning();
     recompute_next();
     run_isr(fw_.wdt_warning);
     return;
@@ -316,34 +288,19 @@ void Board::pin_write(uint8_t pin, uint8_t level) {
 
 // ---- UARTs ---------------------------------------------------------------------------------
 
-bool Board::bauds_match(uint32_t a, uint32_t b) {
-  if (a == b) return a != 0;
-  if (a == 0 || b == 0) return false;
-  double r = double(a) / double(b);
-  return r > 0.98 && r < 1.02;
-}
-
-Cycles Board::byte_cycles_mcu(uint32_t baud) const {
-  return baud ? (Cycles(10) * kNominalHz + baud / 2) / baud : 0;
-}
-
 Cycles Board::byte_cycles_true(uint32_t baud) const {
   return baud ? Cycles(std::llround(10.0L * hz_ / baud)) : 0;
 }
 
 void Board::uart_begin(uint8_t port, uint32_t baud) {
   if (port >= kPorts) return cost();
-  ports_[port].mcu_baud = baud;
-  ports_[port].mcu_byte = byte_cycles_mcu(baud);
+  ports_[port].begin(baud);
   touch();
 }
 
 void Board::uart_end(uint8_t port) {
   if (port >= kPorts) return cost();
-  Port& p = ports_[port];
-  p.mcu_baud = 0;
-  p.tx_irq = false;
-  p.data_byte = -1;
+  ports_[port].end();
   recompute_next();
   touch();
 }
@@ -357,27 +314,15 @@ uint8_t Board::uart_tx_ready(uint8_t port) {
 
 uint8_t Board::uart_tx_done(uint8_t port) {
   if (port >= kPorts) return 1;
-  const Port& p = ports_[port];
+  const UartWire& p = ports_[port];
   if (p.data_byte >= 0 || p.shift_byte >= 0) poll_common();
   else cost();
   return (p.data_byte < 0 && p.shift_byte < 0) ? 1 : 0;
 }
 
-void Board::load_tx(Port& p, Cycles start) {
-  // the data register moves into the idle shift register
-  p.shift_byte = p.data_byte;
-  p.data_byte = -1;
-  p.shift_baud = p.mcu_baud;
-  p.shift_end = start + byte_cycles_mcu(p.mcu_baud);
-}
-
 void Board::uart_tx_put(uint8_t port, uint8_t byte) {
   if (port >= kPorts) return cost();
-  Port& p = ports_[port];
-  if (p.mcu_baud == 0) return cost();  // port stopped: nothing leaves
-  ++p.stats.sent;
-  p.data_byte = byte;
-  if (p.shift_byte < 0) load_tx(p, now_);
+  if (!ports_[port].put(byte, now_)) return cost();  // port stopped: nothing leaves
   recompute_next();
   touch();
 }
@@ -390,49 +335,32 @@ void Board::uart_tx_irq(uint8_t port, uint8_t enable) {
 }
 
 void Board::end_tx(int port) {
-  Port& p = ports_[port];
-  uint8_t byte = uint8_t(p.shift_byte);
-  uint32_t baud = p.shift_baud;
-  Cycles end = p.shift_end;
-  p.shift_byte = -1;
-  if (p.data_byte >= 0 && p.mcu_baud) {
-    load_tx(p, end);
-  } else {
-    p.shift_end = kNever;
-  }
+  UartWire& p = ports_[port];
+  const UartWire::Sent sent = p.finish_tx();
   ++epoch_;
   recompute_next();
   if (!p.device) return;
-  if (bauds_match(baud, p.device->baud())) {
-    p.device->on_byte(*this, byte, end);
+  if (UartWire::bauds_match(sent.baud, p.device->baud())) {
+    p.device->on_byte(*this, sent.byte, sent.end);
   } else {
     ++p.stats.framing_errors;
   }
 }
 
 void Board::device_send(int port, const uint8_t* data, size_t n) {
-  Port& p = ports_[port];
-  uint32_t baud = p.device ? p.device->baud() : 0;
-  Cycles bt = byte_cycles_true(baud ? baud : 9600);
-  Cycles t = std::max(now_, p.dev_free_at);
-  for (size_t i = 0; i < n; ++i) {
-    t += bt;
-    p.rx.push_back(RxByte{t, baud, data[i]});
-    p.rx_next = std::min(p.rx_next, t);
-  }
-  p.dev_free_at = t;
+  UartWire& p = ports_[port];
+  const uint32_t baud = p.device ? p.device->baud() : 0;
+  p.queue(data, n, now_, baud, byte_cycles_true(baud ? baud : 9600));
   recompute_next();
 }
 
 void Board::deliver_rx(int port) {
-  Port& p = ports_[port];
-  RxByte b = p.rx.front();
-  p.rx.pop_front();
-  p.rx_next = p.rx.empty() ? kNever : p.rx.front().t;
+  UartWire& p = ports_[port];
+  const UartWire::RxByte b = p.pop_rx();
   ++epoch_;
   if (p.mcu_baud == 0) {
     ++p.stats.dropped;
-  } else if (!bauds_match(b.baud, p.mcu_baud)) {
+  } else if (!UartWire::bauds_match(b.baud, p.mcu_baud)) {
     ++p.stats.framing_errors;
   } else if (now_ - b.t > 2 * p.mcu_byte) {
     ++p.stats.dropped;  // the 2-byte receive FIFO overran while another interrupt ran
@@ -544,19 +472,13 @@ void Board::spi_transfer_block(const uint8_t* tx, uint8_t* rx, uint32_t n) {
 // ---- watchdog ------------------------------------------------------------------------------
 
 void Board::wdt_enable(uint32_t reset_counts, uint32_t warning_counts) {
-  wdt_period_ = Cycles(reset_counts) * kWdtCountCycles;
-  wdt_warning_offset_ = (warning_counts && warning_counts < reset_counts)
-                            ? Cycles(warning_counts) * kWdtCountCycles
-                            : 0;
-  wdt_reset_at_ = now_ + wdt_period_;
-  wdt_warning_at_ = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;
+  wdt_.enable(reset_counts, warning_counts, now_);
   recompute_next();
   touch();
 }
 
 void Board::wdt_disable() {
-  wdt_reset_at_ = kNever;
-  wdt_warning_at_ = kNever;
+  wdt_.stop();
   recompute_next();
   touch();
 }
@@ -566,158 +488,58 @@ void Board::halt() {
   halted_ = true;
   ++epoch_;
   for (;;) {
-    Cycles t = std::min(wdt_reset_at_, stop_);
+    Cycles t = std::min(wdt_.reset_at(), stop_);
     if (t == kNever) throw std::runtime_error("firmware halted with no watchdog running");
     advance(std::max(t, now_ + 1) - now_);
   }
 }
 
-// ---- flash area and NVM --------------------------------------------------------------------
+// ---- flash area and NVM (sim/flash_memory.h): the board charges their time ----------------
 
 void Board::flash_read(uint32_t offset, uint8_t* dst, uint32_t len) {
-  for (uint32_t i = 0; i < len; ++i)
-    dst[i] = (offset + i < flash_.size()) ? flash_[offset + i] : 0xFF;
+  flash_.read(offset, dst, len);
   cost();
 }
 
 bool Board::flash_erase_row(uint32_t offset) {
-  if (offset >= flash_.size()) {
+  if (offset >= HAL_FLASH_AREA_SIZE) {
     cost();
     return false;
   }
-  uint32_t row = offset / 256 * 256;
-  ++flash_erases_;
   ++epoch_;
-  if (flash_erase_fail_after_ >= 0 && int64_t(flash_erases_) > flash_erase_fail_after_) {
-    advance(kRowEraseCycles);
-    return false;
-  }
-  if (flash_step()) {
-    std::fill(flash_.begin() + row, flash_.begin() + std::min<size_t>(row + 256, flash_.size()), 0xFF);
-  }
-  advance(kRowEraseCycles);
-  save_flash();
-  return true;  // a power cut reports nothing: the firmware is gone with it
+  const bool ok = flash_.erase_row(offset);
+  advance(FlashMemory::kRowEraseCycles);
+  if (ok) flash_.save();
+  return ok;
 }
 
 bool Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
-  ++flash_writes_;
   ++epoch_;
-  uint32_t pages = len ? ((offset + len - 1) / 64 - offset / 64 + 1) : 0;
-  if (flash_fail_after_ >= 0 && int64_t(flash_writes_) > flash_fail_after_) {
-    advance(kPageWriteCycles * pages);
-    return false;  // the write is lost
-  }
-  bool page_lands = true;
-  for (uint32_t i = 0; i < len && offset + i < flash_.size(); ++i) {
-    if (i == 0 || (offset + i) % 64 == 0) page_lands = flash_step();
-    if (!page_lands) continue;
-    uint8_t& b = flash_[offset + i];
-    if (b != 0xFF) ++flash_overwrites_;
-    b &= src[i];
-  }
-  advance(kPageWriteCycles * pages);
-  save_flash();
-  return offset < flash_.size();
-}
-
-bool Board::flash_step() {
-  ++flash_steps_;
-  if (flash_steps_left_ < 0) return true;
-  if (flash_steps_left_ == 0) return false;
-  --flash_steps_left_;
-  return true;
+  const bool ok = flash_.write(offset, src, len);
+  advance(FlashMemory::kPageWriteCycles * FlashMemory::pages(offset, len));
+  if (!ok) return false;  // the write is lost
+  flash_.save();
+  return offset < HAL_FLASH_AREA_SIZE;
 }
 
 uint32_t Board::nvm_reg_read(uint8_t reg) {
   cost();
-  switch (reg) {
-    case 1: return nvm_ctrlb_;
-    case 2: return nvm_.security_bit ? (1u << 8) : 0;
-    case 3: return nvm_addr_;
-    case 4: return 1;  // always ready
-    default: return 0;
-  }
+  return flash_.reg_read(reg);
 }
 
 void Board::nvm_reg_write(uint8_t reg, uint32_t value) {
-  switch (reg) {
-    case 0:
-      if ((value >> 8) == 0xA5 && !nvm_.security_bit && nvm_addr_ == 0x402000u) {
-        switch (value & 0x7F) {
-          case 0x05:  // erase the auxiliary row
-            nvm_.user_row[0] = nvm_.user_row[1] = 0xFFFFFFFFu;
-            ++nvm_commands_;
-            break;
-          case 0x44:  // clear the page buffer
-            nvm_page_[0] = nvm_page_[1] = 0xFFFFFFFFu;
-            ++nvm_commands_;
-            break;
-          case 0x06:  // write the auxiliary page
-            nvm_.user_row[0] &= nvm_page_[0];
-            nvm_.user_row[1] &= nvm_page_[1];
-            ++nvm_commands_;
-            break;
-          default: break;
-        }
-        save_flash();
-      }
-      break;
-    case 1: nvm_ctrlb_ = value; break;
-    case 3: nvm_addr_ = value; break;
-    default: break;
-  }
+  flash_.reg_write(reg, value);
   touch();
 }
 
 uint32_t Board::nvm_mem_read(uint32_t address) {
   cost();
-  if (address == 0x804000u) return nvm_.user_row[0];
-  if (address == 0x804004u) return nvm_.user_row[1];
-  return 0xFFFFFFFFu;
+  return flash_.mem_read(address);
 }
 
 void Board::nvm_mem_write(uint32_t address, uint32_t word) {
-  if (address == 0x804000u) nvm_page_[0] &= word;
-  if (address == 0x804004u) nvm_page_[1] &= word;
+  flash_.mem_write(address, word);
   touch();
-}
-
-void Board::load_flash() {
-  if (config_.flash_file.empty()) return;
-  std::ifstream in(config_.flash_file, std::ios::binary);
-  if (!in) return;
-  std::vector<char> buf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (buf.size() != kFlashFileSize) return;  // not ours: start from an erased area
-  std::memcpy(flash_.data(), buf.data(), flash_.size());
-  for (int w = 0; w < 2; ++w) {
-    uint32_t v = 0;
-    for (int b = 0; b < 4; ++b) v |= uint32_t(uint8_t(buf[flash_.size() + 4 * w + b])) << (8 * b);
-    nvm_.user_row[w] = v;
-  }
-  nvm_.security_bit = buf[flash_.size() + 8] != 0;
-}
-
-void Board::save_flash() const {
-  if (config_.flash_file.empty()) return;
-  // a new file renamed over the old: a stop at any moment leaves one whole store or the other
-  const std::string tmp = config_.flash_file + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(flash_.data()), std::streamsize(flash_.size()));
-    for (int w = 0; w < 2; ++w)
-      for (int b = 0; b < 4; ++b) out.put(char((nvm_.user_row[w] >> (8 * b)) & 0xFF));
-    out.put(nvm_.security_bit ? 1 : 0);
-    out.close();
-    if (!out) {
-      std::remove(tmp.c_str());
-      throw std::runtime_error("cannot write " + config_.flash_file);
-    }
-  }
-  if (std::rename(tmp.c_str(), config_.flash_file.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    throw std::runtime_error("cannot write " + config_.flash_file);
-  }
 }
 
 }  // namespace sim

@@ -1,4 +1,6 @@
-// The simulated board: the host implementation of firmware/board/hal.h.
+// The simulated board: the host implementation of firmware/board/hal.h. It keeps the clock and
+// the event queue and dispatches the devices' events; the flash (sim/flash_memory.h), the serial
+// wires (sim/uart_wire.h) and the watchdog (sim/watchdog.h) are devices of their own.
 //
 // Time is counted in cycles of the MCU oscillator, whose true frequency is 48 MHz x (1 + ppm).
 // Time only moves inside hal calls: each call costs a fixed time, and a poll that finds nothing
@@ -17,16 +19,15 @@
 #include <vector>
 
 #include "board/hal.h"
+#include "sim/cycles.h"
+#include "sim/flash_memory.h"
+#include "sim/uart_wire.h"
+#include "sim/watchdog.h"
 
 namespace sim {
 
-using Cycles = uint64_t;
-constexpr Cycles kNever = ~Cycles{0};
-constexpr uint32_t kNominalHz = 48000000;
 constexpr int kPorts = 4;
 constexpr int kPins = 64;
-// The flash rows the firmware keeps its byte store in.
-using FlashArea = std::array<uint8_t, HAL_FLASH_AREA_SIZE>;
 
 // Thrown out of a hal call when the MCU resets; unwinds the firmware's stack.
 struct McuReset {
@@ -45,30 +46,7 @@ struct FirmwareEntry {
   void (*wdt_warning)() = nullptr;
 };
 
-class Board;
 class SdCard;
-
-// A device at the far end of a UART wire (motion unit, GPS receiver, host controller, recorder).
-class Device {
- public:
-  virtual ~Device() = default;
-  // A byte the MCU sent, fully on the wire at time t. Only called when both ends agree on speed.
-  virtual void on_byte(Board& board, uint8_t byte, Cycles t) = 0;
-  // The device's own baud rate (both ends must match within 2 %, else framing errors).
-  virtual uint32_t baud() const = 0;
-};
-
-struct PortStats {
-  uint64_t delivered = 0;       // bytes that reached the firmware's ring
-  uint64_t dropped = 0;         // bytes lost: ring full or port stopped
-  uint64_t framing_errors = 0;  // bytes garbled by a speed mismatch (either direction)
-  uint64_t sent = 0;            // bytes the MCU put on the wire
-};
-
-struct NvmState {
-  uint32_t user_row[2] = {0xD8E0C7FFu, 0xFFFFFC5Du};  // factory values
-  bool security_bit = false;
-};
 
 class Board {
  public:
@@ -135,26 +113,19 @@ class Board {
   std::function<void(int pin, uint8_t level, Cycles t)> on_pin_write;
 
   // ---- flash area and NVM ----------------------------------------------------------------
-  FlashArea& flash() { return flash_; }
-  NvmState& nvm() { return nvm_; }
-  uint64_t flash_erases() const { return flash_erases_; }
-  uint64_t flash_writes() const { return flash_writes_; }
-  uint64_t flash_overwrites() const { return flash_overwrites_; }  // writes over unerased bytes
-  uint64_t nvm_commands() const { return nvm_commands_; }
-  // The NVM controller reports an error for every write once flash_writes() has passed `writes`
-  // and every row erase once flash_erases() has passed `erases`: nothing lands and the hal
-  // returns 0. -1 = never.
-  void fail_flash_after(int64_t writes, int64_t erases = -1) {
-    flash_fail_after_ = writes;
-    flash_erase_fail_after_ = erases;
-  }
-  // A power cut inside the flash work: each row erase and each 64-byte page programmed is one
-  // step; after `steps` more of them, every later erase and page program is lost (-1 = never).
-  void cut_flash_after_steps(int64_t steps) { flash_steps_left_ = steps; }
-  uint64_t flash_steps() const { return flash_steps_; }  // erases + pages programmed
-  // Writes the flash file (a new file renamed over the old); throws std::runtime_error naming
-  // it when the host cannot write it.
-  void save_flash() const;
+  FlashMemory& flash_memory() { return flash_; }
+  FlashArea& flash() { return flash_.area(); }
+  NvmState& nvm() { return flash_.nvm(); }
+  uint64_t flash_erases() const { return flash_.erases(); }
+  uint64_t flash_writes() const { return flash_.writes(); }
+  uint64_t flash_overwrites() const { return flash_.overwrites(); }
+  uint64_t nvm_commands() const { return flash_.nvm_commands(); }
+  // Fault injection (FlashMemory::fail_after): the hal's flash calls then return 0.
+  void fail_flash_after(int64_t writes, int64_t erases = -1) { flash_.fail_after(writes, erases); }
+  // A power cut inside the flash work (FlashMemory::cut_after_steps).
+  void cut_flash_after_steps(int64_t steps) { flash_.cut_after_steps(steps); }
+  uint64_t flash_steps() const { return flash_.steps(); }
+  void save_flash() const { flash_.save(); }
 
   // ---- heap: the RAM above the statics, which a reset takes back with the rest -------------
   void* heap_realloc(void* block, size_t size);
@@ -173,10 +144,10 @@ class Board {
   bool spi_selected() const { return spi_selected_; }
 
   // ---- watchdog and resets ----------------------------------------------------------------
-  bool wdt_enabled() const { return wdt_reset_at_ != kNever; }
-  uint32_t wdt_warnings() const { return wdt_warnings_; }
+  bool wdt_enabled() const { return wdt_.running(); }
+  uint32_t wdt_warnings() const { return wdt_.warnings(); }
   // Fault injection: from time t on, the firmware's watchdog restarts have no effect.
-  void starve_watchdog_from(Cycles t) { wdt_starve_from_ = t; }
+  void starve_watchdog_from(Cycles t) { wdt_.starve_from(t); }
   struct ResetRecord {
     Cycles t;
     std::string cause;
@@ -222,15 +193,7 @@ class Board {
     // Not a poll: the firmware also restarts the watchdog inside busy computations (the frame
     // scan), which must cost their time rather than jump to the next event.
     cost();
-    if (wdt_reset_at_ != kNever && now_ < wdt_starve_from_) {
-      const Cycles reset = now_ + wdt_period_, warning = wdt_warning_offset_ ? now_ + wdt_warning_offset_ : kNever;
-      // the earliest event moves only if one of these was it or comes before it
-      const bool recompute = wdt_reset_at_ == next_hw_ || reset < next_hw_ || wdt_warning_at_ == next_event_ ||
-                             warning < next_event_;
-      wdt_reset_at_ = reset;
-      wdt_warning_at_ = warning;
-      if (recompute) recompute_next();
-    }
+    if (wdt_.restart(now_, next_hw_, next_event_)) recompute_next();
   }
   [[noreturn]] void halt();
   void flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
@@ -254,26 +217,6 @@ class Board {
   }
 
  private:
-  struct RxByte {
-    Cycles t;       // fully received at the MCU pin
-    uint32_t baud;  // the device's speed when it sent it
-    uint8_t byte;
-  };
-  struct Port {
-    Device* device = nullptr;
-    uint32_t mcu_baud = 0;  // 0 = stopped
-    Cycles mcu_byte = 0;    // a byte's time at mcu_baud
-    // transmitter: shift register and data register
-    int shift_byte = -1;
-    uint32_t shift_baud = 0;
-    Cycles shift_end = kNever;
-    int data_byte = -1;
-    bool tx_irq = false;
-    Cycles dev_free_at = 0;  // when the device's side of the wire is free again
-    std::deque<RxByte> rx;   // bytes from the device, by arrival time
-    Cycles rx_next = kNever;  // rx.front().t, kNever when empty: the dispatcher's hot field
-    PortStats stats;
-  };
   struct Pin {
     uint8_t mode = 0;
     uint8_t level = 0;
@@ -312,13 +255,8 @@ class Board {
   void run_isr(Fn&& fn);
   void end_tx(int port);
   void deliver_rx(int port);
-  void load_tx(Port& p, Cycles start);
   [[noreturn]] void mcu_reset(const char* cause);
-  static bool bauds_match(uint32_t a, uint32_t b);
-  Cycles byte_cycles_mcu(uint32_t baud) const;
   Cycles byte_cycles_true(uint32_t baud) const;
-  void load_flash();
-  bool flash_step();  // counts one erase or page program; false once a cut stops the flash
   void spi_set_clock(uint32_t hz);
   void spi_select_card(bool on);
   void card_wait_event();  // card_event_ from what the card holds MISO for
@@ -345,31 +283,17 @@ class Board {
   Cycles tick_base_ = 0;
   bool tick_flag_ = false;
 
-  // watchdog (1.024 kHz clock)
-  Cycles wdt_reset_at_ = kNever;
-  Cycles wdt_warning_at_ = kNever;
-  Cycles wdt_period_ = 0;
-  Cycles wdt_warning_offset_ = 0;
-  Cycles wdt_starve_from_ = kNever;
+  Watchdog wdt_;
   bool halted_ = false;
-  uint32_t wdt_warnings_ = 0;
   std::vector<ResetRecord> resets_;
 
-  std::array<Port, kPorts> ports_;
+  std::array<UartWire, kPorts> ports_;
   std::array<Pin, kPins> pins_;
 
   std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
   uint64_t timer_seq_ = 0;
 
-  FlashArea flash_;
-  NvmState nvm_;
-  uint32_t nvm_ctrlb_ = 0;
-  uint32_t nvm_addr_ = 0;
-  uint32_t nvm_page_[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
-  uint64_t flash_erases_ = 0, flash_writes_ = 0, flash_overwrites_ = 0, nvm_commands_ = 0;
-  int64_t flash_fail_after_ = -1, flash_erase_fail_after_ = -1;
-  int64_t flash_steps_left_ = -1;
-  uint64_t flash_steps_ = 0;
+  FlashMemory flash_;
 
   SdCard* card_ = nullptr;
   uint32_t spi_div_ = 0;   // SERCOM BAUD + 1: SPI clock = 24 MHz / spi_div_ (0 = bus off)
