@@ -522,24 +522,4 @@ bool Board::flash_write(uint32_t offset, const uint8_t* src, uint32_t len) {
   return offset < HAL_FLASH_AREA_SIZE;
 }
 
-uint32_t Board::nvm_reg_read(uint8_t reg) {
-  cost();
-  return flash_.reg_read(reg);
-}
-
-void Board::nvm_reg_write(uint8_t reg, uint32_t value) {
-  flash_.reg_write(reg, value);
-  touch();
-}
-
-uint32_t Board::nvm_mem_read(uint32_t address) {
-  cost();
-  return flash_.mem_read(address);
-}
-
-void Board::nvm_mem_write(uint32_t address, uint32_t word) {
-  flash_.mem_write(address, word);
-  touch();
-}
-
 }  // namespace sim

@@ -199,10 +199,11 @@ class Board {
   void flash_read(uint32_t offset, uint8_t* dst, uint32_t len);
   bool flash_erase_row(uint32_t offset);  // false = the controller reported an error
   bool flash_write(uint32_t offset, const uint8_t* src, uint32_t len);
-  uint32_t nvm_reg_read(uint8_t reg);
-  void nvm_reg_write(uint8_t reg, uint32_t value);
-  uint32_t nvm_mem_read(uint32_t address);
-  void nvm_mem_write(uint32_t address, uint32_t word);
+  // NVMCTRL registers and the user row: a read changes nothing, a write may
+  uint32_t nvm_reg_read(uint8_t reg) { cost(); return flash_.reg_read(reg); }
+  void nvm_reg_write(uint8_t reg, uint32_t value) { flash_.reg_write(reg, value); touch(); }
+  uint32_t nvm_mem_read(uint32_t address) { cost(); return flash_.mem_read(address); }
+  void nvm_mem_write(uint32_t address, uint32_t word) { flash_.mem_write(address, word); touch(); }
   void spi_begin(uint8_t cs_pin, uint32_t hz);
   void spi_clock(uint32_t hz);
   void spi_select(uint8_t on);

@@ -271,6 +271,17 @@ bool FatFile::crearEntrada(const uint8_t nombre[11], uint8_t caja, uint8_t atrib
   return true;
 }
 
+// Un fichero aún sin abrir sobre la entrada (bloque, indice) del volumen, con su primer cluster.
+FatFile FatFile::deEntrada(FatVolume* vol, uint32_t cluster, uint32_t bloque, uint8_t indice) {
+  FatFile f;
+  f.volumen_ = vol;
+  f.generacion_ = vol->generacion_;
+  f.primer_cluster_ = cluster;
+  f.bloque_entrada_ = bloque;
+  f.indice_entrada_ = indice;
+  return f;
+}
+
 bool FatFile::abrirEntrada(FatVolume* vol, uint32_t bloque, uint8_t indice,
                            const uint8_t* entrada, oflag_t oflag) {
   const uint8_t atributo = entrada[kDirAtributo];
@@ -280,12 +291,7 @@ bool FatFile::abrirEntrada(FatVolume* vol, uint32_t bloque, uint8_t indice,
   if (acceso == O_ACCMODE) return false;
   if (cluster != 0 && !vol->clusterValido(cluster)) return false;
 
-  FatFile f;
-  f.volumen_ = vol;
-  f.generacion_ = vol->generacion_;
-  f.primer_cluster_ = cluster;
-  f.bloque_entrada_ = bloque;
-  f.indice_entrada_ = indice;
+  FatFile f = deEntrada(vol, cluster, bloque, indice);
   if (atributo & kAtrDirectorio) {
     if (acceso != O_RDONLY || cluster == 0) return false;
     f.atributos_ = kDirectorio;
@@ -357,14 +363,9 @@ bool FatFile::crearDirectorio(FatFile* padre, const uint8_t nombre[11], uint8_t 
     v->cacheSync();
     return false;
   }
-  FatFile f;
-  f.volumen_ = v;
-  f.generacion_ = v->generacion_;
+  FatFile f = deEntrada(v, c, bloque, indice);
   f.atributos_ = kDirectorio;
   f.modo_ = kLeer;
-  f.primer_cluster_ = c;
-  f.bloque_entrada_ = bloque;
-  f.indice_entrada_ = indice;
   *this = f;
   return true;
 }
@@ -381,6 +382,15 @@ bool FatFile::openRoot(FatVolume* vol) {
   f.modo_ = kLeer;
   f.primer_cluster_ = vol->tipo_fat_ == 32 ? vol->inicio_raiz_ : 0;
   *this = f;
+  return true;
+}
+
+// El componente (inicio, largo) de una ruta como nombre 8.3, buscado en este directorio; false si
+// no es un nombre 8.3 válido.
+bool FatFile::buscarComponente(const char* inicio, size_t largo, Componente* c) {
+  static_assert(sizeof c->entrada == kTamEntrada, "una entrada de directorio");
+  if (!aNombre83(inicio, largo, c->nombre, &c->caja)) return false;
+  c->hallado = buscar(c->nombre, c->entrada, &c->bloque, &c->indice);
   return true;
 }
 
@@ -402,28 +412,26 @@ bool FatFile::open(FatFile* dir, const char* path, oflag_t oflag) {
   const uint8_t acceso = oflag & O_ACCMODE;
   Ruta ruta{path, path, 0, false, false};
   while (ruta.siguiente()) {
-    uint8_t nombre[11], caja, entrada[kTamEntrada], indice;
-    uint32_t bloque;
-    if (!aNombre83(ruta.inicio, ruta.largo, nombre, &caja)) return false;
-    const bool hallado = actual.buscar(nombre, entrada, &bloque, &indice);
+    Componente c;
+    if (!actual.buscarComponente(ruta.inicio, ruta.largo, &c)) return false;
     if (!ruta.ultimo) {
-      if (!hallado || !(entrada[kDirAtributo] & kAtrDirectorio)) return false;
+      if (!c.hallado || !(c.entrada[kDirAtributo] & kAtrDirectorio)) return false;
       FatFile sub;
-      if (!sub.abrirEntrada(actual.volumen_, bloque, indice, entrada, O_RDONLY)) return false;
+      if (!sub.abrirEntrada(actual.volumen_, c.bloque, c.indice, c.entrada, O_RDONLY)) return false;
       actual = sub;
       continue;
     }
-    if (hallado) {
+    if (c.hallado) {
       if ((oflag & O_CREAT) && (oflag & O_EXCL)) return false;
-      if (ruta.barra_final && !(entrada[kDirAtributo] & kAtrDirectorio)) return false;
-      return abrirEntrada(actual.volumen_, bloque, indice, entrada, oflag);
+      if (ruta.barra_final && !(c.entrada[kDirAtributo] & kAtrDirectorio)) return false;
+      return abrirEntrada(actual.volumen_, c.bloque, c.indice, c.entrada, oflag);
     }
     if (!(oflag & O_CREAT) || acceso == O_RDONLY || ruta.barra_final) return false;
-    if (!actual.crearEntrada(nombre, caja, kAtrArchivo, 0, &bloque, &indice)) return false;
-    const uint8_t* p = actual.volumen_->cacheLeer(bloque);
+    if (!actual.crearEntrada(c.nombre, c.caja, kAtrArchivo, 0, &c.bloque, &c.indice)) return false;
+    const uint8_t* p = actual.volumen_->cacheLeer(c.bloque);
     if (p == nullptr) return false;
-    memcpy(entrada, p + indice * kTamEntrada, kTamEntrada);
-    return abrirEntrada(actual.volumen_, bloque, indice, entrada, oflag & ~O_TRUNC);
+    memcpy(c.entrada, p + c.indice * kTamEntrada, kTamEntrada);
+    return abrirEntrada(actual.volumen_, c.bloque, c.indice, c.entrada, oflag & ~O_TRUNC);
   }
   // Ruta sin componentes ("/", ""): el propio directorio de partida.
   if (acceso != O_RDONLY) return false;
@@ -447,20 +455,18 @@ bool FatFile::mkdir(FatFile* parent, const char* path, bool pFlag) {
   if (!prepararRuta(parent, path, &actual)) return false;
   Ruta ruta{path, path, 0, false, false};
   while (ruta.siguiente()) {
-    uint8_t nombre[11], caja, entrada[kTamEntrada], indice;
-    uint32_t bloque;
-    if (!aNombre83(ruta.inicio, ruta.largo, nombre, &caja)) return false;
-    const bool hallado = actual.buscar(nombre, entrada, &bloque, &indice);
+    Componente c;
+    if (!actual.buscarComponente(ruta.inicio, ruta.largo, &c)) return false;
     FatFile sub;
     if (ruta.ultimo) {
-      if (hallado || !sub.crearDirectorio(&actual, nombre, caja)) return false;
+      if (c.hallado || !sub.crearDirectorio(&actual, c.nombre, c.caja)) return false;
       *this = sub;
       return true;
     }
-    if (hallado) {
-      if (!(entrada[kDirAtributo] & kAtrDirectorio)) return false;
-      if (!sub.abrirEntrada(actual.volumen_, bloque, indice, entrada, O_RDONLY)) return false;
-    } else if (!pFlag || !sub.crearDirectorio(&actual, nombre, caja)) {
+    if (c.hallado) {
+      if (!(c.entrada[kDirAtributo] & kAtrDirectorio)) return false;
+      if (!sub.abrirEntrada(actual.volumen_, c.bloque, c.indice, c.entrada, O_RDONLY)) return false;
+    } else if (!pFlag || !sub.crearDirectorio(&actual, c.nombre, c.caja)) {
       return false;
     }
     actual = sub;

@@ -219,10 +219,21 @@ class FatFile {
   static FatFile* cwd_;
   static void (*fecha_hora_)(uint16_t* fecha, uint16_t* hora);
 
+  static FatFile deEntrada(FatVolume* vol, uint32_t cluster, uint32_t bloque, uint8_t indice);
   bool abrirEntrada(FatVolume* vol, uint32_t bloque, uint8_t indice, const uint8_t* entrada,
                     oflag_t oflag);
   bool buscar(const uint8_t nombre[11], uint8_t* entrada, uint32_t* bloque, uint8_t* indice);
   bool prepararRuta(FatFile* dir, const char* path, FatFile* actual);
+  // Un componente de una ruta y lo que su búsqueda en un directorio encontró.
+  struct Componente {
+    uint8_t nombre[11];
+    uint8_t caja;
+    uint8_t entrada[32];  // su entrada de directorio
+    uint8_t indice;
+    uint32_t bloque;
+    bool hallado;
+  };
+  bool buscarComponente(const char* inicio, size_t largo, Componente* c);
   bool crearEntrada(const uint8_t nombre[11], uint8_t caja, uint8_t atributo, uint32_t cluster,
                     uint32_t* bloque, uint8_t* indice);
   bool bloqueDePosicion(uint32_t pos, bool crear, uint32_t* bloque);

@@ -45,6 +45,16 @@ static void hora_consola(uint8_t chora, uint8_t cminuto, uint8_t csegundo) {
   transmito_variable(csegundo, 2, 1);
 }
 
+// La hora GPS recibida pasa a ser la anterior de la medida siguiente.
+static void guardar_hora_gps_anterior(const char* pcmotivo) {
+  cdia_gps_anterior = cdia_gps;
+  chora_gps_anterior = chora_gps;
+  cminuto_gps_anterior = cminuto_gps;
+  csegundo_gps_anterior = csegundo_gps;
+  Serial1.print(pcmotivo);
+  hora_consola(chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior);
+}
+
 static int32_t segundos_del_dia(uint8_t chora, uint8_t cminuto, uint8_t csegundo) {
   return int32_t(chora) * 3600 + int32_t(cminuto) * 60 + int32_t(csegundo);
 }
@@ -148,12 +158,7 @@ static void comparacion_con_gps() {
   Serial1.println(CTE_VELOCIDAD_RELOJ);
   linea_limites();
 
-  cdia_gps_anterior = cdia_gps;
-  chora_gps_anterior = chora_gps;
-  cminuto_gps_anterior = cminuto_gps;
-  csegundo_gps_anterior = csegundo_gps;
-  Serial1.print("Hora anterior GPS (Actualizacion): ");
-  hora_consola(chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior);
+  guardar_hora_gps_anterior("Hora anterior GPS (Actualizacion): ");
 }
 
 // La marca más reciente de la muestra, la del registro que la completa. La de SHIP_MOTION puede
@@ -256,12 +261,7 @@ void Captura_Hora_GPS_Correccion() {
     Tiempo_Capturar_Hora_Inicial = 1;
     Tiempo_Revision_Hora_GPS = 0;
   } else if (cdia_gps_anterior == 0) {
-    cdia_gps_anterior = cdia_gps;
-    chora_gps_anterior = chora_gps;
-    cminuto_gps_anterior = cminuto_gps;
-    csegundo_gps_anterior = csegundo_gps;
-    Serial1.print("Hora anterior GPS (Recepcion GPS):");
-    hora_consola(chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior);
+    guardar_hora_gps_anterior("Hora anterior GPS (Recepcion GPS):");
   } else {
     // El reloj interno tal como está, antes de que la hora GPS lo sobrescriba.
     cdia_comparativa = cdia_utc;

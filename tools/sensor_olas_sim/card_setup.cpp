@@ -9,6 +9,12 @@
 #include "sensor_olas_sim/options.h"
 #include "sim/fat_image_reader.h"
 
+namespace sim {
+// summary.json's card "counters": every counter under its own name
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(SdCard::Counters, inits, blocks_read, blocks_written, failed_writes, dropped_writes,
+                                   erases, blocks_erased, failed_reads)
+}  // namespace sim
+
 namespace olas {
 namespace fs = std::filesystem;
 
@@ -206,15 +212,7 @@ std::vector<std::string> new_res_lines(const CardSetup& setup) {
 }
 
 nlohmann::json card_counters(const sim::SdCard& card) {
-  const auto& c = card.counters();
-  return {{"inits", c.inits},
-          {"blocks_read", c.blocks_read},
-          {"blocks_written", c.blocks_written},
-          {"failed_writes", c.failed_writes},
-          {"dropped_writes", c.dropped_writes},
-          {"failed_reads", c.failed_reads},
-          {"erases", c.erases},
-          {"blocks_erased", c.blocks_erased}};
+  return card.counters();
 }
 
 nlohmann::json collect_card(const CardSetup& setup, const fs::path& out_dir) {

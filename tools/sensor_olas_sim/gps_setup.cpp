@@ -7,6 +7,12 @@
 
 #include "sensor_olas_sim/options.h"
 
+namespace sim {
+// summary.json's "stats": every counter under its own name
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(GpsReceiverStats, power_ons, epochs, fix_epochs, sentences, bytes, ubx_in, acks,
+                                   naks, nmea_in, ignored_off, epochs_dropped)
+}  // namespace sim
+
 namespace olas {
 
 namespace {
@@ -14,14 +20,7 @@ namespace {
 const char* kKeys = "keys ttff, talker, fix, sats, lat, lon, pdop, hdop, vdop, saved, jump";
 
 double number(const std::string& key, const std::string& value, double lo, double hi) {
-  double v = 0;
-  if (!is_decimal(value) || !to_double(value, &v)) throw OptionError(key + " is not a number: '" + value + "'");
-  if (v < lo || v > hi) {
-    char range[96];
-    std::snprintf(range, sizeof range, " (%g..%g)", lo, hi);
-    throw OptionError(key + " out of range: '" + value + "'" + range);
-  }
-  return v;
+  return parse_number(value, lo, hi, key);
 }
 
 // A duration that may be zero (an immediate fix): "30s", "2m", "1h" or plain seconds.
@@ -206,17 +205,7 @@ nlohmann::json gps_summary(GpsSetup& gps) {
       j["receiver"]["jumps"].push_back({{"at_s", jmp.at_s}, {"by_s", jmp.by_s}});
   }
   const sim::GpsReceiverStats& s = r.stats();
-  j["stats"] = {{"power_ons", s.power_ons},
-                {"epochs", s.epochs},
-                {"fix_epochs", s.fix_epochs},
-                {"sentences", s.sentences},
-                {"bytes", s.bytes},
-                {"ubx_in", s.ubx_in},
-                {"acks", s.acks},
-                {"naks", s.naks},
-                {"nmea_in", s.nmea_in},
-                {"ignored_off", s.ignored_off},
-                {"epochs_dropped", s.epochs_dropped}};
+  j["stats"] = s;
   j["fixes"] = nlohmann::json::array();
   for (const auto& f : r.fixes()) {
     nlohmann::json e = {{"t", f.t_s},

@@ -29,7 +29,16 @@ double parse_span(const std::string& text) {
 
 namespace {
 
-// A whole-string decimal number within [lo, hi]; `what` names it in the error.
+using sim::split;
+
+sim::sbg::LogId log_named(const std::string& name) {
+  for (auto id : sim::MotionUnitConfig::kLogs)
+    if (name == log_name(id)) return id;
+  throw OptionError("unknown log '" + name + "' (use euler, nav or ship)");
+}
+
+}  // namespace
+
 double parse_number(const std::string& text, double lo, double hi, const std::string& what) {
   double v = 0;
   if (!is_decimal(text) || !to_double(text, &v)) throw OptionError(what + " is not a number: '" + text + "'");
@@ -40,16 +49,6 @@ double parse_number(const std::string& text, double lo, double hi, const std::st
   }
   return v;
 }
-
-using sim::split;
-
-sim::sbg::LogId log_named(const std::string& name) {
-  for (auto id : sim::MotionUnitConfig::kLogs)
-    if (name == log_name(id)) return id;
-  throw OptionError("unknown log '" + name + "' (use euler, nav or ship)");
-}
-
-}  // namespace
 
 bool is_decimal(const std::string& text) {
   size_t i = 0, n = text.size();

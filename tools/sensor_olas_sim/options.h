@@ -49,6 +49,8 @@ struct OptionError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A whole-string decimal number within [lo, hi]; `what` names it in the error.
+double parse_number(const std::string& text, double lo, double hi, const std::string& what);
 // A plain decimal number filling the whole text ("12", "-0.5", "1e3"): no hex, inf, nan, spaces.
 bool is_decimal(const std::string& text);
 // The number of a decimal text; false when a double cannot hold it (1e400).

@@ -1,6 +1,7 @@
 // The raw point record: the middle window sample as one 65-character line in slot 0.
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "comms/comunicaciones_pc.h"
 #include "unit/sensor/sensor_link_fixture.h"
@@ -12,12 +13,8 @@ namespace {
 class PointRecordTest : public SensorLinkFixture {
  protected:
   void SetMiddle(uint16_t heading, int16_t heave, float vn, float ve, uint8_t heading_ok, uint8_t aligned) {
-    TernaDatos_pos2_2 = heading;
-    TernaDatos_pos2_3 = heave;
-    TernaDatos_pos2_4 = vn;
-    TernaDatos_pos2_5 = ve;
-    mFlagHeading_Pto = heading_ok;
-    mFlagAlign_Pto = aligned;
+    std::tie(TernaDatos_pos2_2, TernaDatos_pos2_3, TernaDatos_pos2_4, TernaDatos_pos2_5, mFlagHeading_Pto,
+             mFlagAlign_Pto) = std::make_tuple(heading, heave, vn, ve, heading_ok, aligned);
   }
   // The record as stored: exactly counter characters, then the NUL.
   std::string Record() {
