@@ -21,9 +21,12 @@
 namespace {
 namespace fs = std::filesystem;
 
-// A card as the firmware's formatter makes it: 4 GB FAT32 or 2 GB FAT16, 64 blocks per cluster.
+// A card as the firmware's formatter makes it: 4 GB FAT32 or 2 GB FAT16 (the benchmark's first
+// argument), 64 blocks per cluster. Without mkfs.fat, or when the image does not mount, the
+// benchmark is skipped with an error and `ok` is false.
 struct Rig {
-  explicit Rig(int fat) : board(sim::Board::Config{}) {
+  explicit Rig(benchmark::State& state) : board(sim::Board::Config{}) {
+    const int fat = int(state.range(0));
     path = fs::temp_directory_path() / ("olas_bench_fat" + std::to_string(fat) + "_" +
                                         std::to_string(::getpid()) + ".img");
     fs::remove(path);
@@ -35,17 +38,35 @@ struct Rig {
     board.make_current();
     board.set_card(card.get());
     ok = ok && sd.begin(19);
+    if (!ok) state.SkipWithError("mkfs.fat missing or the image did not mount");
   }
   ~Rig() {
     board.set_card(nullptr);
     FatFile::setCwd(nullptr);
     fs::remove(path);
   }
+  // From here on the card's operations and time count.
+  void StartCounting() {
+    reads0 = card->counters().blocks_read;
+    writes0 = card->counters().blocks_written;
+    t0 = board.now();
+  }
+  // The card's cost per kilobyte of `bytes` of records since StartCounting.
+  void Report(benchmark::State& state, uint64_t bytes) {
+    const auto& c = card->counters();
+    double kb = double(bytes) / 1024.0;
+    state.counters["writes_per_kB"] = double(c.blocks_written - writes0) / kb;
+    state.counters["reads_per_kB"] = double(c.blocks_read - reads0) / kb;
+    state.counters["virt_ms_per_kB"] = board.seconds(board.now() - t0) * 1000.0 / kb;
+    state.SetBytesProcessed(int64_t(bytes));
+  }
   sim::Board board;
   fs::path path;
   std::unique_ptr<sim::SdCard> card;
   SdFat sd;
   bool ok = false;
+  uint64_t reads0 = 0, writes0 = 0;
+  sim::Cycles t0 = 0;
 };
 
 std::string record(uint32_t n) {
@@ -56,28 +77,15 @@ std::string record(uint32_t n) {
   return s + "\n";  // 65 characters, as a point record
 }
 
-void report(benchmark::State& state, Rig& rig, uint64_t bytes, uint64_t reads0, uint64_t writes0,
-            sim::Cycles t0) {
-  const auto& c = rig.card->counters();
-  double kb = double(bytes) / 1024.0;
-  state.counters["writes_per_kB"] = double(c.blocks_written - writes0) / kb;
-  state.counters["reads_per_kB"] = double(c.blocks_read - reads0) / kb;
-  state.counters["virt_ms_per_kB"] = rig.board.seconds(rig.board.now() - t0) * 1000.0 / kb;
-  state.SetBytesProcessed(int64_t(bytes));
-}
-
 // RAW-file logging: records go in character by character; a sync after every `batch` records.
 void BM_AppendRecords(benchmark::State& state) {
-  Rig rig(int(state.range(0)));
-  if (!rig.ok) {
-    state.SkipWithError("mkfs.fat missing or the image did not mount");
-    return;
-  }
+  Rig rig(state);
+  if (!rig.ok) return;
   const int batch = int(state.range(1));
   rig.sd.mkdir("261207");
   File f = rig.sd.open("261207/1420.raw", O_WRONLY | O_APPEND | O_CREAT);
-  uint64_t bytes = 0, r0 = rig.card->counters().blocks_read, w0 = rig.card->counters().blocks_written;
-  sim::Cycles t0 = rig.board.now();
+  uint64_t bytes = 0;
+  rig.StartCounting();
   uint32_t n = 0;
   for (auto _ : state) {
     for (int i = 0; i < batch; ++i) {
@@ -88,20 +96,17 @@ void BM_AppendRecords(benchmark::State& state) {
     f.sync();
   }
   f.close();
-  report(state, rig, bytes, r0, w0, t0);
+  rig.Report(state, bytes);
 }
 BENCHMARK(BM_AppendRecords)->ArgsProduct({{16, 32}, {1, 10, 100}})->ArgNames({"fat", "batch"});
 
 // RES-file logging: open, append one record, close, as the logger does for each averaged record.
 void BM_OpenAppendClose(benchmark::State& state) {
-  Rig rig(int(state.range(0)));
-  if (!rig.ok) {
-    state.SkipWithError("mkfs.fat missing or the image did not mount");
-    return;
-  }
+  Rig rig(state);
+  if (!rig.ok) return;
   rig.sd.mkdir("261207");
-  uint64_t bytes = 0, r0 = rig.card->counters().blocks_read, w0 = rig.card->counters().blocks_written;
-  sim::Cycles t0 = rig.board.now();
+  uint64_t bytes = 0;
+  rig.StartCounting();
   uint32_t n = 0;
   for (auto _ : state) {
     File f = rig.sd.open("261207/1420.res", O_WRONLY | O_APPEND | O_CREAT);
@@ -110,7 +115,7 @@ void BM_OpenAppendClose(benchmark::State& state) {
     f.close();
     bytes += r.size();
   }
-  report(state, rig, bytes, r0, w0, t0);
+  rig.Report(state, bytes);
 }
 BENCHMARK(BM_OpenAppendClose)->Arg(16)->Arg(32)->ArgName("fat");
 
@@ -118,18 +123,15 @@ BENCHMARK(BM_OpenAppendClose)->Arg(16)->Arg(32)->ArgName("fat");
 // a second each checked with exists() before it is written, a wave record every 8 s, both files
 // synced at the end of the minute.
 void BM_LoggerMinute(benchmark::State& state) {
-  Rig rig(int(state.range(0)));
-  if (!rig.ok) {
-    state.SkipWithError("mkfs.fat missing or the image did not mount");
-    return;
-  }
+  Rig rig(state);
+  if (!rig.ok) return;
   rig.sd.mkdir("261207");
   const char* raw_path = "261207/1420.raw";
   const char* wav_path = "261207/1420.wav";
   File raw = rig.sd.open(raw_path, O_WRONLY | O_APPEND | O_CREAT);
   File wav = rig.sd.open(wav_path, O_WRONLY | O_APPEND | O_CREAT);
-  uint64_t bytes = 0, r0 = rig.card->counters().blocks_read, w0 = rig.card->counters().blocks_written;
-  sim::Cycles t0 = rig.board.now();
+  uint64_t bytes = 0;
+  rig.StartCounting();
   uint32_t n = 0;
   for (auto _ : state) {
     for (int tenth = 0; tenth < 600; ++tenth) {
@@ -146,29 +148,27 @@ void BM_LoggerMinute(benchmark::State& state) {
   }
   raw.close();
   wav.close();
-  report(state, rig, bytes, r0, w0, t0);
+  rig.Report(state, bytes);
 }
 BENCHMARK(BM_LoggerMinute)->Arg(16)->Arg(32)->ArgName("fat");
 
 // Bulk throughput: whole blocks appended, one sync at the end of each megabyte.
 void BM_SequentialWrite(benchmark::State& state) {
-  Rig rig(int(state.range(0)));
-  if (!rig.ok) {
-    state.SkipWithError("mkfs.fat missing or the image did not mount");
-    return;
-  }
+  Rig rig(state);
+  if (!rig.ok) return;
   File f = rig.sd.open("bulk.bin", O_WRONLY | O_APPEND | O_CREAT);
   std::string chunk(512, 'B');
-  uint64_t bytes = 0, r0 = rig.card->counters().blocks_read, w0 = rig.card->counters().blocks_written;
-  sim::Cycles t0 = rig.board.now();
+  uint64_t bytes = 0;
+  rig.StartCounting();
   for (auto _ : state) {
     for (int i = 0; i < 2048; ++i) f.write(chunk.data(), chunk.size());
     f.sync();
     bytes += 2048 * 512;
   }
   f.close();
-  report(state, rig, bytes, r0, w0, t0);
-  state.counters["virt_kB_per_s"] = double(bytes) / 1024.0 / rig.board.seconds(rig.board.now() - t0);
+  rig.Report(state, bytes);
+  const double virtual_s = rig.board.seconds(rig.board.now() - rig.t0);
+  state.counters["virt_kB_per_s"] = double(bytes) / 1024.0 / virtual_s;
 }
 BENCHMARK(BM_SequentialWrite)->Arg(16)->Arg(32)->ArgName("fat")->Unit(benchmark::kMillisecond);
 

@@ -102,31 +102,19 @@ void BM_SamplePipeline(benchmark::State& state) {
 }
 BENCHMARK(BM_SamplePipeline);
 
-// A held wave: crest, trough and the velocity extremes of a wave from 270 with a drift.
+// A held wave: crest, trough and the velocity extremes of a wave from 270 with a drift. A line a
+// landmark: its sample number (_0) and, where the result reads them, its sensor time (_1), heave
+// (_3) and north and east velocities (_4, _5).
 void HoldWave() {
-  vMax1_0 = 10;
-  vMax1_4 = 0.15f;
-  vMax1_5 = -0.30f;
-  vIniOla_0 = 30;
-  vIniOla_1 = 3000000;
-  vMax2_0 = 50;
-  vMax2_3 = 60;
-  vMax2_4 = 0.12f;
-  vMax2_5 = -0.35f;
-  vMin_0 = 90;
-  vMin_3 = -55;
-  vMin_4 = 0.08f;
-  vMin_5 = 0.42f;
-  vIntMaxVn_0 = 55;
-  vIntMaxVn_4 = 0.2f;
-  vIntMinVn_0 = 85;
-  vIntMinVn_4 = 0.05f;
-  vIntMaxVe_0 = 88;
-  vIntMaxVe_5 = 0.45f;
-  vIntMinVe_0 = 52;
-  vIntMinVe_5 = -0.36f;
-  vFinOla_0 = 110;
-  vFinOla_1 = 11000000;
+  vIniOla_0 = 30, vIniOla_1 = 3000000;
+  vMax1_0 = 10, vMax1_4 = 0.15f, vMax1_5 = -0.30f;
+  vMax2_0 = 50, vMax2_3 = 60, vMax2_4 = 0.12f, vMax2_5 = -0.35f;
+  vMin_0 = 90, vMin_3 = -55, vMin_4 = 0.08f, vMin_5 = 0.42f;
+  vIntMaxVn_0 = 55, vIntMaxVn_4 = 0.2f;
+  vIntMinVn_0 = 85, vIntMinVn_4 = 0.05f;
+  vIntMaxVe_0 = 88, vIntMaxVe_5 = 0.45f;
+  vIntMinVe_0 = 52, vIntMinVe_5 = -0.36f;
+  vFinOla_0 = 110, vFinOla_1 = 11000000;
 }
 
 void BM_WaveResultBothMethods(benchmark::State& state) {

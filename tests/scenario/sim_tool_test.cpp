@@ -48,6 +48,14 @@ ToolRun tool(const std::string& args, const fs::path& dir, const std::string& pr
 
 nlohmann::json summary(const fs::path& out) { return nlohmann::json::parse(ReadFile(out / "summary.json")); }
 
+// The folder dir/out, already holding one file of an earlier run or of the user.
+fs::path out_holding(const fs::path& dir, const std::string& file, const std::string& text) {
+  const fs::path out = dir / "out";
+  fs::create_directories(out);
+  std::ofstream(out / file) << text;
+  return out;
+}
+
 void says(const ToolRun& r, const std::string& text) {
   EXPECT_NE(r.err.find(text), std::string::npos) << "missing '" << text << "' in:\n" << r.err;
 }
@@ -141,9 +149,7 @@ TEST(SimTool, TermAndHangUpStopTheRunWithItsOutputsWritten) {
 
 TEST(SimTool, WriteErrorsFailTheRunNameTheFileAndKeepWhatWasStored) {
   fs::path dir = fresh_dir("disk");
-  const fs::path out = dir / "out";
-  fs::create_directories(out);
-  std::ofstream(out / "console.log") << "an earlier run's console\n";
+  const fs::path out = out_holding(dir, "console.log", "an earlier run's console\n");
   // 1 MB per file (dash counts 512-byte blocks): the firmware image fits, the console of 40
   // traced minutes does not
   const std::string limit = "trap '' XFSZ; ulimit -f 2048; ";
@@ -168,9 +174,7 @@ TEST(SimTool, WriteErrorsFailTheRunNameTheFileAndKeepWhatWasStored) {
 
 TEST(SimTool, ABusyFolderIsRefusedAndAFailedStartLeavesNothing) {
   fs::path dir = fresh_dir("start");
-  const fs::path out = dir / "out";
-  fs::create_directories(out);
-  std::ofstream(out / "notes.txt") << "mine\n";
+  const fs::path out = out_holding(dir, "notes.txt", "mine\n");
   {
     // another run holds the folder
     int fd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <sstream>
 
 #include "scenario/wave_checks.h"
@@ -26,6 +27,17 @@ std::string WriteFile(const RunOptions& o, const std::string& name, const std::s
   fs::path p = fs::path(o.out_dir) / name;
   std::ofstream(p) << text;
   return p.string();
+}
+
+// A setup that gives the run a host script of `count` lines, one every `step_s` seconds from
+// minute 10 on.
+std::function<void(RunOptions&)> HostScript(const std::string& file, int count, double step_s,
+                                            const std::string& line) {
+  return [=](RunOptions& o) {
+    std::ostringstream s;
+    for (int i = 0; i < count; ++i) s << 10 * kMinute + step_s * i << " " << line << "\n";
+    o.host.script = WriteFile(o, file, s.str());
+  };
 }
 
 // The longest up-crossing wave of the sea's true heave at the unit's sample instants (positive
@@ -55,21 +67,9 @@ TEST(StreamGaps, SilencesAndBusyLinksNeverBuildAWaveAcrossAGapNorCostTheSensorAB
       // the unit is silent for 5 s in the middle of a wave
       {"silence", [](RunOptions& o) { o.motion_unit.silences.push_back({10 * kMinute + 3.0, 5.0}); }, 1},
       // a host line that sends one byte every 50 ms for a minute
-      {"chatter",
-       [](RunOptions& o) {
-         std::ostringstream s;
-         for (int i = 0; i < 1200; ++i) s << 10 * kMinute + 0.05 * i << " raw 7E\n";
-         o.host.script = WriteFile(o, "chatter.host", s.str());
-       },
-       0},
+      {"chatter", HostScript("chatter.host", 1200, 0.05, "raw 7E"), 0},
       // a host that polls the status ten times a second for a minute
-      {"polling",
-       [](RunOptions& o) {
-         std::ostringstream s;
-         for (int i = 0; i < 600; ++i) s << 10 * kMinute + 0.1 * i << " $ZRX03,1,8\n";
-         o.host.script = WriteFile(o, "polling.host", s.str());
-       },
-       0},
+      {"polling", HostScript("polling.host", 600, 0.1, "$ZRX03,1,8"), 0},
       // a receiver whose saved configuration fills its line: 1100 bytes an epoch at 9600 baud,
       // never a fix, so the firmware keeps it on and reads it all the run
       {"gps_line_full",

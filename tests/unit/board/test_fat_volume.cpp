@@ -8,6 +8,9 @@
 namespace olas::test {
 namespace {
 
+// The 16 MB FAT16 card without a partition table that most tests here start from.
+const ImageSpec kFat16Card{16, 16, 4, false};
+
 struct Layout {
   const char* name;
   ImageSpec layout;
@@ -98,8 +101,7 @@ const BpbDamage kDamages[] = {
 TEST_P(FatVolumeBadBpb, IsRefusedAndTheImageIsLeftAlone) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec layout{16, 16, 4, false};
-  make_image(dir / "card.img", layout);
+  make_image(dir / "card.img", kFat16Card);
   for (const auto& [offset, bytes] : GetParam().patches) patch_image(dir / "card.img", offset, bytes);
   std::vector<uint8_t> before = peek_image(dir / "card.img", 0, 64 * 1024);
   {
@@ -138,8 +140,7 @@ TEST(FatVolume, MbrPointingNowhereFallsBackToNothingAndNeverCrashes) {
 TEST(FatVolume, NoCardOrCardOutFailsCleanly) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec layout{16, 16, 4, false};
-  make_image(dir / "card.img", layout);
+  make_image(dir / "card.img", kFat16Card);
   CardRig rig(dir / "card.img");
   rig.card->remove();
   SdFat sd;
@@ -177,7 +178,7 @@ TEST(FatVolume, NoCardOrCardOutFailsCleanly) {
   EXPECT_STREQ(buf, "hello\n");
   // b.txt's cluster was never linked to its entry: at most lost (its FAT block may not have left
   // the cache), never cross-linked.
-  FsckResult check = fsck(dir / "card.img", layout);
+  FsckResult check = fsck(dir / "card.img", kFat16Card);
   EXPECT_TRUE(check.clean() || check.output.find("Reclaimed 1 unused cluster") != std::string::npos)
       << check.output;
   EXPECT_EQ(check.output.find("cross-linked"), std::string::npos) << check.output;
@@ -186,8 +187,7 @@ TEST(FatVolume, NoCardOrCardOutFailsCleanly) {
 TEST(FatVolume, FilesOfAnEarlierMountAreDeadAfterARemount) {
   SKIP_WITHOUT_FAT_TOOLS();
   TempDir dir;
-  ImageSpec layout{16, 16, 4, false};
-  make_image(dir / "card.img", layout);
+  make_image(dir / "card.img", kFat16Card);
   CardRig rig(dir / "card.img");
   SdFat sd;
   ASSERT_TRUE(sd.begin(19));
@@ -196,13 +196,13 @@ TEST(FatVolume, FilesOfAnEarlierMountAreDeadAfterARemount) {
   ASSERT_EQ(f.write("abc", 3), 3);
   // The card is formatted anew behind the driver's back and mounted again: the old file object
   // must not write into the new volume.
-  make_image(dir / "fresh.img", layout);
+  make_image(dir / "fresh.img", kFat16Card);
   write_host_file(dir / "card.img", read_host_file(dir / "fresh.img"));  // same file, new content
   ASSERT_TRUE(sd.begin(19));
   EXPECT_EQ(f.write("def", 3), -1);
   EXPECT_FALSE(f.sync());
   EXPECT_FALSE(sd.exists("old.txt"));
-  FsckResult check = fsck(dir / "card.img", layout);
+  FsckResult check = fsck(dir / "card.img", kFat16Card);
   EXPECT_TRUE(check.clean()) << check.output;
 }
 

@@ -26,6 +26,12 @@ class CalendarTest : public FirmwareFixture {
     RunOneSecond();
     return Clock();
   }
+  // The GPS time request after the second from hour:minute:second on 1 January 24.
+  int RequestAfterOneSecond(int hour, int minute, int second) {
+    SetClock(1, 1, 24, hour, minute, second);
+    RunOneSecond();
+    return cpeticion_nueva_hora;
+  }
 };
 
 TEST_F(CalendarTest, RollsOverMinutesHoursDaysMonthsAndYears) {
@@ -58,29 +64,19 @@ TEST_F(CalendarTest, RequestsGpsTimeEverySynchronisationInterval) {
   choras_sincronizacion_gps = 24;
   choras_sin_sincronizacion_gps = 22;
   cpeticion_nueva_hora = 0;
-  SetClock(1, 1, 24, 10, 59, 59);
-  RunOneSecond();
-  EXPECT_EQ(cpeticion_nueva_hora, 0);
+  EXPECT_EQ(RequestAfterOneSecond(10, 59, 59), 0);
   EXPECT_EQ(choras_sin_sincronizacion_gps, 23);
-  SetClock(1, 1, 24, 11, 59, 59);
-  RunOneSecond();
-  EXPECT_EQ(cpeticion_nueva_hora, 1);
+  EXPECT_EQ(RequestAfterOneSecond(11, 59, 59), 1);
   EXPECT_EQ(choras_sin_sincronizacion_gps, 0);
 
   // an interval of 1 (or 0) asks every hour; a minute change alone never asks
   choras_sincronizacion_gps = 1;
   cpeticion_nueva_hora = 0;
-  SetClock(1, 1, 24, 12, 58, 59);
-  RunOneSecond();
-  EXPECT_EQ(cpeticion_nueva_hora, 0);
-  SetClock(1, 1, 24, 12, 59, 59);
-  RunOneSecond();
-  EXPECT_EQ(cpeticion_nueva_hora, 1);
+  EXPECT_EQ(RequestAfterOneSecond(12, 58, 59), 0);
+  EXPECT_EQ(RequestAfterOneSecond(12, 59, 59), 1);
   choras_sincronizacion_gps = 0;
   cpeticion_nueva_hora = 0;
-  SetClock(1, 1, 24, 13, 59, 59);
-  RunOneSecond();
-  EXPECT_EQ(cpeticion_nueva_hora, 1);
+  EXPECT_EQ(RequestAfterOneSecond(13, 59, 59), 1);
 }
 
 TEST_F(CalendarTest, DayChangeResetsFileCountAndRequestsNewDirectory) {
@@ -113,11 +109,9 @@ TEST_F(CalendarTest, DayChangeResetsFileCountAndRequestsNewDirectory) {
   EXPECT_EQ(ccreacion_nuevo_directorio, 1);
 
   // with card writing cancelled by the host no directory is requested
-  CTE_PERMITIR_ESCRITURA_SD_EEPROM = 0;
-  ccreacion_nuevo_directorio = 0;
+  CTE_PERMITIR_ESCRITURA_SD_EEPROM = ccreacion_nuevo_directorio = 0;
   Intentos_Creacion_Directorio = 20;
-  SetClock(8, 12, 23, 23, 59, 59);
-  RunOneSecond();
+  EXPECT_EQ(AfterOneSecond(8, 12, 23, 23, 59, 59), "09/12/23 00:00:00");
   EXPECT_EQ(ccreacion_nuevo_directorio, 0);
   EXPECT_EQ(Intentos_Creacion_Directorio, 20);
   EXPECT_EQ(cRevision_Resets_24h, 1);

@@ -47,23 +47,25 @@ TEST_F(TickTest, PeriodIsMatchPlusOneCyclesAndAChangeTakesEffectAtOnce) {
 
 TEST_F(TickTest, DividersCountDownEachCounterAtItsOwnRate) {
   StartTickAndConsole();
-  cretardo_en_milisegundos = 200;
-  ctimeout_rx_zrx03 = 200;
-  ctimeout_entre_bytes_tramas_gps = 200;
-  ctimeout_rx_sensor = 200;
-  ctime_out_respuesta_gps_en_10_miliseg = 200;
-  cretardo_tiempo = 200;
-  csegundos_retardo_gestion_sd = 200;
-  ctimeout_salir_bucle = 200;
+  // each counter starts at 200; what is left of it after 2000 ms
+  const struct {
+    const char* name;
+    volatile uint8_t* counter;
+    int left;
+  } counters[] = {
+      {"cretardo_en_milisegundos", &cretardo_en_milisegundos, 0},
+      {"ctimeout_rx_zrx03", &ctimeout_rx_zrx03, 0},
+      {"ctimeout_entre_bytes_tramas_gps", &ctimeout_entre_bytes_tramas_gps, 0},
+      {"ctimeout_rx_sensor", &ctimeout_rx_sensor, 0},
+      // 200 steps of 10 ms
+      {"ctime_out_respuesta_gps_en_10_miliseg", &ctime_out_respuesta_gps_en_10_miliseg, 0},
+      {"cretardo_tiempo", &cretardo_tiempo, 180},  // 20 steps of 100 ms
+      {"csegundos_retardo_gestion_sd", &csegundos_retardo_gestion_sd, 198},
+      {"ctimeout_salir_bucle", &ctimeout_salir_bucle, 198},
+  };
+  for (const auto& c : counters) *c.counter = 200;
   run_ms(2000.5);  // 2000 ticks since the tick started from a zero phase
-  EXPECT_EQ(cretardo_en_milisegundos, 0);
-  EXPECT_EQ(ctimeout_rx_zrx03, 0);
-  EXPECT_EQ(ctimeout_entre_bytes_tramas_gps, 0);
-  EXPECT_EQ(ctimeout_rx_sensor, 0);
-  EXPECT_EQ(ctime_out_respuesta_gps_en_10_miliseg, 0);  // 200 steps of 10 ms
-  EXPECT_EQ(cretardo_tiempo, 180);                      // 20 steps of 100 ms
-  EXPECT_EQ(csegundos_retardo_gestion_sd, 198);
-  EXPECT_EQ(ctimeout_salir_bucle, 198);
+  for (const auto& c : counters) EXPECT_EQ(*c.counter, c.left) << c.name;
   EXPECT_EQ(csegundo_utc, 2);
 
   // the clock-rate counter advances every 100 ms only while running and allowed

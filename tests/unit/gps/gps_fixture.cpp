@@ -65,6 +65,12 @@ void GpsFixture::Batch(const std::string& text) {
   }
 }
 
+void GpsFixture::BatchOnRequest(const std::string& text) {
+  cdatos_tx_zrx03 = 0;
+  cpeticion_nueva_hora = 1;
+  Batch(text);
+}
+
 std::string GpsFixture::GoodBatch(const std::string& talker, char status,
                                   const std::string& hhmmss) {
   return Nmea(talker + "GGA," + hhmmss + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +

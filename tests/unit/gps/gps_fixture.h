@@ -43,6 +43,8 @@ class GpsFixture : public FirmwareFixture {
 
   // Sends text as the receiver would and runs the GPS step once it has started to arrive.
   void Batch(const std::string& text);
+  // Batch(text) once the last "GPS," frame has gone and a new time has been requested.
+  void BatchOnRequest(const std::string& text);
   // The three sentences of a good fix (GGA 8 satellites, RMC 'A' 12:35:19 23/03/94, GSA 1.52,
   // 0.95, 1.21), with the given talker, RMC status and time of day.
   static std::string GoodBatch(const std::string& talker = "GP", char status = 'A',

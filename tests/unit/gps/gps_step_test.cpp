@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "board/placa.h"
@@ -26,6 +27,12 @@ class GpsStep : public GpsFixture {
     return b;
   }
   std::string Frame() { return std::string(cbuffer_zrx03); }
+  // "$" body "*HH" CR LF, HH the XOR of the characters between '$' and '*'.
+  static std::string Checksummed(const std::string& body) {
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", XorBetween("$" + body + "*"));
+    return "$" + body + tail;
+  }
 };
 
 TEST_F(GpsStep, SwitchesTheReceiverOffWithoutARequestOrWithAFramePending) {
@@ -115,10 +122,7 @@ TEST_F(GpsStep, AcceptsAGoodFixAndSetsClockPositionAndFrame) {
   EXPECT_EQ(cmostramos_hora, 1);
   EXPECT_EQ(cdatos_tx_zrx03, 1);
 
-  const std::string body = "GPS,94,03,23,12,35,19,08,48,07,03800,N,011,31,00000,E,01,00,01";
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", XorBetween("$" + body + "*"));
-  EXPECT_EQ(Frame(), "$" + body + tail);
+  EXPECT_EQ(Frame(), Checksummed("GPS,94,03,23,12,35,19,08,48,07,03800,N,011,31,00000,E,01,00,01"));
   EXPECT_EQ(ibytes_a_escribir_sd[3], Frame().size());
   EXPECT_EQ(TakeConsole(), "Fecha capturada:23/03/94 12:35:19\r\n");
 
@@ -128,10 +132,8 @@ TEST_F(GpsStep, AcceptsAGoodFixAndSetsClockPositionAndFrame) {
 
   // a second accepted fix counts on without a new review of the day's resets
   cRevision_Resets_24h = 0;
-  cdatos_tx_zrx03 = 0;
-  cpeticion_nueva_hora = 1;
   cgps_configurado = 1;
-  Batch(GoodBatch());
+  BatchOnRequest(GoodBatch());
   EXPECT_EQ(CONT_TRAMAS_GPS, 2);
   EXPECT_EQ(cRevision_Resets_24h, 0);
 }
@@ -185,10 +187,9 @@ TEST_F(GpsStep, RefusesWhatFailsTheRule) {
 
 TEST_F(GpsStep, NoFixGgaZeroesThePositionAndTheFrameKeepsItsLayout) {
   Batch(GoodBatch());
-  cdatos_tx_zrx03 = 0;
-  cpeticion_nueva_hora = 1;
   // position fields empty, satellites still reported
-  Batch(Nmea("GPGGA,123600,,,,,0,08,99.99,,,,,,") + Nmea("GPRMC,123600,A,,,,,,,230394,,,A"));
+  BatchOnRequest(Nmea("GPGGA,123600,,,,,0,08,99.99,,,,,,") +
+                 Nmea("GPRMC,123600,A,,,,,,,230394,,,A"));
   EXPECT_EQ(cgrados_latitud_gps, 0);
   EXPECT_EQ(cminutos_latitud_gps, 0);
   EXPECT_EQ(idiez_milesimas_minutos_latitud_gps, 0u);
@@ -197,10 +198,7 @@ TEST_F(GpsStep, NoFixGgaZeroesThePositionAndTheFrameKeepsItsLayout) {
   EXPECT_EQ(ceste_oeste_gps, 0);
   ASSERT_EQ(cdatos_tx_zrx03, 1);
   // a hemisphere of 0 is written as '0', not as a NUL that would cut the frame
-  const std::string body = "GPS,94,03,23,12,36,00,08,00,00,00000,0,000,00,00000,0,01,00,01";
-  char tail[8];
-  std::snprintf(tail, sizeof tail, "*%02X\r\n", XorBetween("$" + body + "*"));
-  EXPECT_EQ(Frame(), "$" + body + tail);
+  EXPECT_EQ(Frame(), Checksummed("GPS,94,03,23,12,36,00,08,00,00,00000,0,000,00,00000,0,01,00,01"));
 }
 
 TEST_F(GpsStep, DilutionsAreWholeUnitsSaturatedAt99AndEmptyIsZero) {
@@ -258,11 +256,8 @@ TEST_F(GpsStep, GarbageOverlongAndCutBatchesDoNoHarm) {
   EXPECT_EQ(Clock(), "23/03/94 12:35:19");
 
   // a sentence cut in the middle by the end of the receiver's output: nothing set
-  cdatos_tx_zrx03 = 0;
-  cpeticion_nueva_hora = 1;
   cano_utc = 0;
-  std::string cut = GoodBatch().substr(0, 20);
-  Batch(cut);
+  BatchOnRequest(GoodBatch().substr(0, 20));
   EXPECT_EQ(ibytes_recibidos_trama_gps, 0u);
   EXPECT_EQ(cpeticion_nueva_hora, 1);
   EXPECT_EQ(cano_utc, 0);

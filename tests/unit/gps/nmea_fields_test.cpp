@@ -117,29 +117,32 @@ TEST(NmeaFields, FieldSearchCountsCommasAndStopsAtTheStar) {
 }
 
 TEST(NmeaFields, FieldExtractionWithEmptyAndMissingFields) {
-  uint8_t empty = 7;
   const std::string gsa = "$GPGSA,A,3,04,,,,,,,,,,,,1.52,,12.40*00\r\n";
-  EXPECT_EQ(Field(3, gsa, &empty), 4u);
-  EXPECT_EQ(empty, 0);
-  EXPECT_EQ(Field(4, gsa, &empty), 0u);
-  EXPECT_EQ(empty, 1);
-  EXPECT_EQ(Field(15, gsa, &empty), 152u);
-  EXPECT_EQ(empty, 0);
-  EXPECT_EQ(Field(16, gsa, &empty), 0u);
-  EXPECT_EQ(empty, 1);
-  EXPECT_EQ(Field(17, gsa, &empty), 1240u);  // the last field, closed by '*'
-  EXPECT_EQ(empty, 0);
-  // a '*' before the wanted field: the field does not exist
-  EXPECT_EQ(Field(18, gsa, &empty), 0u);
-  EXPECT_EQ(empty, 1);
-  EXPECT_EQ(Field(40, gsa, &empty), 0u);
-  EXPECT_EQ(empty, 1);
-  // the tag is field 0 ("$GPGSA" has no digits)
-  EXPECT_EQ(Field(0, gsa, &empty), 0u);
-  EXPECT_EQ(empty, 0);
-  // a sentence with no '*' and too few fields
-  EXPECT_EQ(Field(5, "$GPGGA,1,2", &empty), 0u);
-  EXPECT_EQ(empty, 1);
+  const struct {
+    uint8_t field;
+    std::string sentence;
+    uint32_t value;
+    uint8_t empty;
+  } cases[] = {
+      {3, gsa, 4, 0},
+      {4, gsa, 0, 1},
+      {15, gsa, 152, 0},
+      {16, gsa, 0, 1},
+      {17, gsa, 1240, 0},  // the last field, closed by '*'
+      // a '*' before the wanted field: the field does not exist
+      {18, gsa, 0, 1},
+      {40, gsa, 0, 1},
+      // the tag is field 0 ("$GPGSA" has no digits)
+      {0, gsa, 0, 0},
+      // a sentence with no '*' and too few fields
+      {5, "$GPGGA,1,2", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sentence + " field " + std::to_string(c.field));
+    uint8_t empty = 7;
+    EXPECT_EQ(Field(c.field, c.sentence, &empty), c.value);
+    EXPECT_EQ(empty, c.empty);
+  }
 }
 
 }  // namespace

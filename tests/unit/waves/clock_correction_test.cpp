@@ -2,6 +2,7 @@
 // limits, the stored rate, and what each accepted GPS fix leaves for it.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "comms/comunicaciones_pc.h"
@@ -42,11 +43,21 @@ class ClockCorrection : public GpsFixture {
     Phase(phase1);
     Correccion_Reloj_porWaves();
   }
-  void Reference(int day, int h, int m, int s) {
-    cdia_gps_anterior = uint8_t(day);
-    chora_gps_anterior = uint8_t(h);
-    cminuto_gps_anterior = uint8_t(m);
-    csegundo_gps_anterior = uint8_t(s);
+  struct DayTime {
+    int day, h, m, s;
+    bool operator==(const DayTime& o) const {
+      return day == o.day && h == o.h && m == o.m && s == o.s;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const DayTime& t) {
+      return out << t.day << " " << t.h << ":" << t.m << ":" << t.s;
+    }
+  };
+  // The reference fix, and the clock's reading kept at the last fix.
+  static DayTime ReferenceFix() {
+    return {cdia_gps_anterior, chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior};
+  }
+  static DayTime ClockAtFix() {
+    return {cdia_comparativa, chora_comparativa, cminuto_comparativa, csegundo_comparativa};
   }
   void Gps(int day, int h, int m, int s) {
     cdia_gps = uint8_t(day);
@@ -54,13 +65,20 @@ class ClockCorrection : public GpsFixture {
     cminuto_gps = uint8_t(m);
     csegundo_gps = uint8_t(s);
   }
-  void Compared(int day, int h, int m, int s) {
-    cdia_comparativa = uint8_t(day);
-    chora_comparativa = uint8_t(h);
-    cminuto_comparativa = uint8_t(m);
-    csegundo_comparativa = uint8_t(s);
+  // One comparison with GPS time: from the reference fix to the last fix (Gps) against the
+  // clock's reading at that fix.
+  void Compare(DayTime reference, DayTime clock) {
+    cdia_gps_anterior = uint8_t(reference.day);
+    chora_gps_anterior = uint8_t(reference.h);
+    cminuto_gps_anterior = uint8_t(reference.m);
+    csegundo_gps_anterior = uint8_t(reference.s);
+    cdia_comparativa = uint8_t(clock.day);
+    chora_comparativa = uint8_t(clock.h);
+    cminuto_comparativa = uint8_t(clock.m);
+    csegundo_comparativa = uint8_t(clock.s);
     Tiempo_Ajustar_Hora = 1;
     Tiempo_Revision_Hora_GPS = 1;
+    Correccion_Reloj_porWaves();
   }
 };
 
@@ -155,8 +173,7 @@ TEST_F(ClockCorrection, RatesOutsideTheLimitsAreRejectedAndMeasuredAgain) {
 
 TEST_F(ClockCorrection, NothingRunsUntilAStepIsPending) {
   Tiempo_Ajustar_Hora = 0;
-  Tiempo_Revision_Hora_GPS = 1;
-  Tiempo_Capturar_Hora_Inicial = 1;
+  Tiempo_Revision_Hora_GPS = Tiempo_Capturar_Hora_Inicial = 1;
   CONT_TIEMPO_MICRO_ACUMULADO = 900;
   Correccion_Reloj_porWaves();
   EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 900);
@@ -167,10 +184,8 @@ TEST_F(ClockCorrection, NothingRunsUntilAStepIsPending) {
 
 TEST_F(ClockCorrection, GpsComparisonCorrectsBeyondFifteenSeconds) {
   // 14 400 s of GPS time, 14 420 s on the clock: 20 s fast
-  Reference(5, 10, 0, 0);
   Gps(5, 14, 0, 0);
-  Compared(5, 14, 0, 20);
-  Correccion_Reloj_porWaves();
+  Compare({5, 10, 0, 0}, {5, 14, 0, 20});
   EXPECT_EQ(Tiempo_Diferencia_gps, 14400);
   EXPECT_EQ(Tiempo_Diferencia_Comparativa, 14420);
   EXPECT_EQ(Tiempo_Resta, -20);
@@ -189,26 +204,20 @@ TEST_F(ClockCorrection, GpsComparisonCorrectsBeyondFifteenSeconds) {
 
   // 10 s fast: within the tolerance, the rate stays
   CTE_VELOCIDAD_RELOJ = 48000;
-  Reference(5, 10, 0, 0);
-  Compared(5, 14, 0, 10);
-  Correccion_Reloj_porWaves();
+  Compare({5, 10, 0, 0}, {5, 14, 0, 10});
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
   EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48067);  // not stored again
   EXPECT_EQ(chora_gps_anterior, 14);
 
   // 16 s slow: corrected downwards
-  Reference(5, 10, 0, 0);
-  Compared(5, 13, 59, 44);
-  Correccion_Reloj_porWaves();
+  Compare({5, 10, 0, 0}, {5, 13, 59, 44});
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 47947);  // 48000 x 14384 / 14400 = 47946.67
   TakeConsole();
 }
 
 TEST_F(ClockCorrection, ComparisonAcrossMidnightAddsOneDay) {
-  Reference(5, 23, 50, 0);
   Gps(6, 0, 10, 0);
-  Compared(6, 0, 10, 0);
-  Correccion_Reloj_porWaves();
+  Compare({5, 23, 50, 0}, {6, 0, 10, 0});
   EXPECT_EQ(Tiempo_Diferencia_gps, 1200);
   EXPECT_EQ(Tiempo_Diferencia_Comparativa, 1200);
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
@@ -222,19 +231,15 @@ TEST_F(ClockCorrection, ComparisonAcrossMidnightAddsOneDay) {
 
 TEST_F(ClockCorrection, NoClockTimeElapsedFallsBackToTheNominalRate) {
   CTE_VELOCIDAD_RELOJ = 48500;
-  Reference(5, 10, 0, 0);
   Gps(5, 14, 0, 0);
-  Compared(5, 10, 0, 0);  // the clock did not move
-  Correccion_Reloj_porWaves();
+  Compare({5, 10, 0, 0}, {5, 10, 0, 0});  // the clock did not move
   EXPECT_EQ(Tiempo_Calculo, 0.0);
   EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
   EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48000);
   // GPS time going backwards, or a day ahead, gives no credible rate: the rate stays
   for (int gps_day : {5, 6}) {
-    Reference(5, 10, 0, 0);
     Gps(gps_day, gps_day == 5 ? 9 : 10, 0, 0);
-    Compared(5, 11, 0, 0);
-    Correccion_Reloj_porWaves();
+    Compare({5, 10, 0, 0}, {5, 11, 0, 0});
     EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000) << gps_day;
     EXPECT_EQ(lectura_variable_Velocidad_Reloj(), 48000) << gps_day;
   }
@@ -243,9 +248,8 @@ TEST_F(ClockCorrection, NoClockTimeElapsedFallsBackToTheNominalRate) {
 
 TEST_F(ClockCorrection, EachAcceptedFixLeavesItsPartForTheCorrection) {
   // during a measurement (or before the first): the measurement starts again
-  Tiempo_Ajustar_Hora = 1;
+  Tiempo_Ajustar_Hora = Tiempo_Revision_Hora_GPS = 1;
   Tiempo_Capturar_Hora_Inicial = 0;
-  Tiempo_Revision_Hora_GPS = 1;
   Batch(GoodBatch());
   EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 1);
   EXPECT_EQ(Tiempo_Revision_Hora_GPS, 0);
@@ -254,27 +258,17 @@ TEST_F(ClockCorrection, EachAcceptedFixLeavesItsPartForTheCorrection) {
 
   // after the measurement, the first fix becomes the reference
   Tiempo_Ajustar_Hora = 0;
-  cdatos_tx_zrx03 = 0;
-  cpeticion_nueva_hora = 1;
-  Batch(GoodBatch());
-  EXPECT_EQ(cdia_gps_anterior, 23);
-  EXPECT_EQ(chora_gps_anterior, 12);
-  EXPECT_EQ(cminuto_gps_anterior, 35);
-  EXPECT_EQ(csegundo_gps_anterior, 19);
+  BatchOnRequest(GoodBatch());
+  EXPECT_EQ(ReferenceFix(), (DayTime{23, 12, 35, 19}));
   EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
   EXPECT_EQ(TakeConsole(),
             "Hora anterior GPS (Recepcion GPS):12:35:19\r\nFecha capturada:23/03/94 12:35:19\r\n");
 
   // four hours later the clock has run 21 s fast: its reading before the fix is kept
-  cdatos_tx_zrx03 = 0;
-  cpeticion_nueva_hora = 1;
   SetClock(23, 3, 94, 16, 35, 40);
   cacciones_cada_segundo = cacciones_cada_100milisegundos = cacciones_cada_10milisegundos = 0;
-  Batch(GoodBatch("GP", 'A', "163519"));
-  EXPECT_EQ(cdia_comparativa, 23);
-  EXPECT_EQ(chora_comparativa, 16);
-  EXPECT_EQ(cminuto_comparativa, 35);
-  EXPECT_EQ(csegundo_comparativa, 40);
+  BatchOnRequest(GoodBatch("GP", 'A', "163519"));
+  EXPECT_EQ(ClockAtFix(), (DayTime{23, 16, 35, 40}));
   EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
   EXPECT_EQ(Tiempo_Revision_Hora_GPS, 1);
   EXPECT_EQ(chora_utc, 16);
@@ -291,9 +285,7 @@ TEST_F(ClockCorrection, EachAcceptedFixLeavesItsPartForTheCorrection) {
   CTE_AJUSTE_RELOJ = 0;
   Tiempo_Ajustar_Hora = 1;
   Tiempo_Capturar_Hora_Inicial = 0;
-  cdatos_tx_zrx03 = 0;
-  cpeticion_nueva_hora = 1;
-  Batch(GoodBatch());
+  BatchOnRequest(GoodBatch());
   EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 0);
   EXPECT_EQ(cano_utc, 94);
 }

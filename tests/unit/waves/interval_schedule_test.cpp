@@ -25,6 +25,21 @@ class IntervalScheduleTest : public WavesTest {
     TernaDatos_pos1_3 = TernaDatos_pos2_3 = TernaDatos_pos3_3 = 0;
     ProcesarTernaDatos();
   }
+  struct At {
+    int h, m, s, day;
+  };
+  // The sample at `open` leaves the interval open, the one at `closing` closes it with a frame;
+  // the next interval then runs from `start` to `end`.
+  void ExpectClosedBy(At open, At closing, const std::string& start, const std::string& end) {
+    SCOPED_TRACE("closing sample " + std::to_string(closing.h) + ":" + std::to_string(closing.m) +
+                 ":" + std::to_string(closing.s));
+    Tick(open.h, open.m, open.s, open.day);
+    EXPECT_EQ(cdatos_tx_zrx03, 0) << "not past the end";
+    Tick(closing.h, closing.m, closing.s, closing.day);
+    EXPECT_EQ(cdatos_tx_zrx03, 1) << "the interval closed with a frame";
+    EXPECT_EQ(Start(), start);
+    EXPECT_EQ(End(), end);
+  }
 };
 
 TEST_F(IntervalScheduleTest, IntervalCodesAndMinutes) {
@@ -86,12 +101,8 @@ TEST_F(IntervalScheduleTest, EndsOnTheFirstSampleAfterTheEndSecond) {
   Tick(10, 0, 30);
   EXPECT_EQ(End(), "10:30:1");
   Tick(10, 30, 0);
-  Tick(10, 30, 1);
-  EXPECT_EQ(cdatos_tx_zrx03, 0) << "10:30:01 is not past the end";
-  Tick(10, 30, 2);
-  EXPECT_EQ(cdatos_tx_zrx03, 1) << "the interval closed with an empty frame";
-  EXPECT_EQ(Start(), "10:30:1");
-  EXPECT_EQ(End(), "11:0:1");
+  // 10:30:01 is not past the end; the interval closes with an empty frame
+  ExpectClosedBy({10, 30, 1, 7}, {10, 30, 2, 7}, "10:30:1", "11:0:1");
   EXPECT_EQ(std::string(cbuffer_res).substr(0, 15), "07,12,26,10,00,") << "record stamped with the interval start";
 }
 
@@ -109,12 +120,7 @@ TEST_F(IntervalScheduleTest, LastIntervalOfTheDayEndsAt235950AndTheNextStartsAt0
   Tick(23, 59, 59);
   Tick(0, 0, 0, 8);
   Tick(0, 59, 59, 8);
-  Tick(1, 0, 1, 8);
-  EXPECT_EQ(cdatos_tx_zrx03, 0);
-  Tick(1, 0, 2, 8);
-  EXPECT_EQ(cdatos_tx_zrx03, 1);
-  EXPECT_EQ(Start(), "1:0:1");
-  EXPECT_EQ(End(), "2:0:1");
+  ExpectClosedBy({1, 0, 1, 8}, {1, 0, 2, 8}, "1:0:1", "2:0:1");
 }
 
 TEST_F(IntervalScheduleTest, WholeTimesEndTheIntervalAcrossMidnightAndLateSamples) {
@@ -125,13 +131,8 @@ TEST_F(IntervalScheduleTest, WholeTimesEndTheIntervalAcrossMidnightAndLateSample
   EXPECT_EQ(End(), "0:10:1");
   EXPECT_EQ(cdatos_tx_zrx03, 0);
   Tick(0, 5, 0, 8);
-  Tick(0, 10, 1, 8);
-  EXPECT_EQ(cdatos_tx_zrx03, 0);
   // no sample in the end's second: the first later one closes the interval, late by the gap
-  Tick(0, 11, 30, 8);
-  EXPECT_EQ(cdatos_tx_zrx03, 1);
-  EXPECT_EQ(Start(), "0:10:1");
-  EXPECT_EQ(End(), "0:20:1");
+  ExpectClosedBy({0, 10, 1, 8}, {0, 11, 30, 8}, "0:10:1", "0:20:1");
 }
 
 TEST_F(IntervalScheduleTest, WithoutValidTimeTheSensorClockMeasuresTheInterval) {

@@ -46,6 +46,15 @@ class StatisticsTest : public WavesTest {
     std::snprintf(hex, sizeof hex, "%02X", FrameChecksum("$" + body + "*"));
     return "$" + body + "*" + hex + "\r\n";
   }
+  // The card record of the interval started 07/12/26 10:00 (its statistics `stats`, blank
+  // separated) and the "RES," frame of `body`, the same stamped with the end; both are `size`
+  // characters long.
+  void ExpectRecordAndFrame(const std::string& stats, const std::string& body, size_t size) {
+    EXPECT_EQ(Res(), "07,12,26,10,00," + stats + "\r\n");
+    EXPECT_EQ(ibytes_a_escribir_sd[BUFFER_RES], size + 2) << size << " characters and CR LF";
+    ASSERT_EQ(body.size(), size);
+    EXPECT_EQ(Frame(), Checksummed("RES," + body));
+  }
 };
 
 TEST_F(StatisticsTest, ThreeWavesRecordFrameAndKeptBody) {
@@ -56,11 +65,8 @@ TEST_F(StatisticsTest, ThreeWavesRecordFrameAndKeptBody) {
   TakeConsole();
   Calcular_Parametros_Salida_Ola_Promedio();
   const std::string stats = "00003 0300 0300 0300 0200 080 080 080 080 070 2700 0000 100 050";
-  EXPECT_EQ(Res(), "07,12,26,10,00," + stats + "\r\n");
-  EXPECT_EQ(ibytes_a_escribir_sd[BUFFER_RES], 80u) << "78 characters and CR LF";
   std::string body = "07,12,26,10,10,00003,0300,0300,0300,0200,080,080,080,080,070,2700,0000,100,050";
-  ASSERT_EQ(body.size(), 78u);
-  EXPECT_EQ(Frame(), Checksummed("RES," + body));
+  ASSERT_NO_FATAL_FAILURE(ExpectRecordAndFrame(stats, body, 78u));
   EXPECT_EQ(ibytes_a_escribir_sd[BUFFER_ZRX03], Frame().size());
   EXPECT_EQ(cdatos_tx_zrx03, 1);
   EXPECT_EQ(std::string(cbuffer_promedio, 78), body);
@@ -114,11 +120,8 @@ TEST_F(StatisticsTest, DeviationTakesTheShortWayRoundAndMethodsSetTheFields) {
   mVel_SumEste = 0.0f;
   Calcular_Parametros_Salida_Ola_Promedio();
   const std::string stats = "00002 0100 0100 0100 0100 080 080 080 080 080 0000 2700 0010 0000 100 050";
-  EXPECT_EQ(Res(), "07,12,26,10,00," + stats + "\r\n");
-  EXPECT_EQ(ibytes_a_escribir_sd[BUFFER_RES], 90u) << "88 characters and CR LF";
   std::string body = "07,12,26,10,10,00002,0100,0100,0100,0100,080,080,080,080,080,0000,2700,0010,0000,100,050";
-  ASSERT_EQ(body.size(), 88u);
-  EXPECT_EQ(Frame(), Checksummed("RES," + body));
+  ASSERT_NO_FATAL_FAILURE(ExpectRecordAndFrame(stats, body, 88u));
   // the kept body is bounded to what a host query sends, inside its 79-character buffer
   EXPECT_EQ(std::string(cbuffer_promedio, 78), body.substr(0, 78));
   EXPECT_EQ(ibytes_a_escribir_sd[BUFFER_PROMEDIO], 78u);
@@ -364,9 +367,13 @@ TEST_F(AllocationFailureTest, NoArraysAtTheIntervalStartMeansNothingIsStored) {
 }
 
 TEST_F(AllocationFailureTest, IntervalStartTraceAndRenumberedStart) {
+  // the wave in progress: the sample numbers of its start and of the crest before it
+  auto wave_in_progress = [](int32_t crest, int32_t start) {
+    vMax1_0 = crest;
+    vIniOla_0 = start;
+  };
   cdebug_sensor = 1;
-  vMax1_0 = 340;
-  vIniOla_0 = 345;
+  wave_in_progress(340, 345);
   contPtosOlaActual = 400;
   CONTADOR_OLAS_DESCARTADAS = 3;
   TakeConsole();
@@ -378,8 +385,7 @@ TEST_F(AllocationFailureTest, IntervalStartTraceAndRenumberedStart) {
   EXPECT_EQ(contPtosOlaActual, 61);
   EXPECT_EQ(CONTADOR_OLAS_DESCARTADAS, 65535);
   EXPECT_EQ(mVectorAlt[0], 0);
-  vMax1_0 = -1;
-  vIniOla_0 = -1;
+  wave_in_progress(-1, -1);
   Comenzar_Proceso_Nuevo_Promedio_Olas();
   EXPECT_EQ(vIniOla_0, -1);
   EXPECT_EQ(contPtosOlaActual, 0) << "nothing in the window: numbering starts afresh";

@@ -11,6 +11,7 @@
 #include "sim/board.h"
 #include "sim/world/gps_receiver.h"
 #include "sim/text.h"
+#include "unit/world/port_listener.h"
 
 namespace {
 
@@ -20,16 +21,7 @@ using sim::Cycles;
 using sim::GpsReceiver;
 using sim::GpsReceiverConfig;
 
-struct Rx {
-  uint8_t byte;
-  Cycles t;
-};
-std::vector<Rx> g_rx;
-
-uint8_t keep_rx(uint8_t port, uint8_t byte) {
-  if (port == 3) g_rx.push_back({byte, Board::current()->now()});
-  return 1;
-}
+std::vector<olas::test::RxByte>& g_rx = olas::test::ReceivedBytes();
 
 struct Line {
   std::string text;  // without CR LF
@@ -39,15 +31,9 @@ struct Line {
 class GpsReceiverTest : public ::testing::Test {
  protected:
   explicit GpsReceiverTest(double ppm = 0) : board(Board::Config{ppm, 1000, 5000, ""}) {
-    board.make_current();
-    sim::FirmwareEntry fw;
-    fw.uart_rx = &keep_rx;
-    board.set_firmware(fw);
-    board.power_on_reset();
-    board.uart_begin(3, 9600);
+    olas::test::ListenOn(board, 3, 9600);
     board.pin_set_mode(17, 1);
     board.pin_write(17, 1);
-    g_rx.clear();
   }
   void Start(GpsReceiverConfig cfg) {
     cfg.start_utc = kStart;

@@ -10,6 +10,7 @@
 
 #include "sim/board.h"
 #include "sim/world/motion_unit.h"
+#include "unit/world/port_listener.h"
 
 namespace {
 
@@ -19,16 +20,7 @@ using sim::Cycles;
 using sim::MotionUnit;
 using sim::MotionUnitConfig;
 
-struct Rx {
-  uint8_t byte;
-  Cycles t;
-};
-std::vector<Rx> g_rx;
-
-uint8_t keep_rx(uint8_t port, uint8_t byte) {
-  if (port == 2) g_rx.push_back({byte, Board::current()->now()});
-  return 1;
-}
+using Rx = olas::test::RxByte;
 
 struct Frame {
   Cycles t_first;  // arrival of its first byte
@@ -58,13 +50,7 @@ struct UnitRun {
 // Runs a unit (over a sea made from sea_cfg unless replaying) for `seconds` of true time.
 UnitRun run_unit(MotionUnitConfig cfg, double seconds, sim::SeaConfig sea_cfg = {}) {
   Board board(Board::Config{});
-  board.make_current();
-  sim::FirmwareEntry fw;
-  fw.uart_rx = &keep_rx;
-  board.set_firmware(fw);
-  board.power_on_reset();
-  board.uart_begin(2, 115200);
-  g_rx.clear();
+  olas::test::ListenOn(board, 2, 115200);
   sea_cfg.seed = cfg.seed;
   sim::Sea sea(sea_cfg);
   MotionUnit unit(board, &sea, cfg);
@@ -74,7 +60,7 @@ UnitRun run_unit(MotionUnitConfig cfg, double seconds, sim::SeaConfig sea_cfg = 
   unit.flush_capture();
 
   UnitRun r;
-  r.rx = g_rx;
+  r.rx = olas::test::ReceivedBytes();
   r.stats = unit.stats();
   r.truth = sea.heave_record().heave_m;
   r.byte_time = board.cycles_for(10.0 / 115200);
