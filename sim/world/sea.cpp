@@ -160,6 +160,37 @@ inline void Sea::add_wave(SeaState& st, const Term& w, double cs, double sn) {
   st.slope_east += slope * w.dir_east;
 }
 
+// add_wave over every component at its phasor, with the sums kept two to a vector register:
+// each lane does the scalar operations in the scalar order, so every sum is the same double.
+void Sea::sum_waves(SeaState& st) const {
+  using Pair = double __attribute__((vector_size(16)));
+  Pair heave_up = {0, 0}, vel = {0, 0}, disp = {0, 0}, accel = {0, 0}, slope = {0, 0};
+  double accel_up = 0;
+  for (size_t i = 0; i < terms_.size(); ++i) {
+    const Term& w = terms_[i];
+    const double cs = phasors_[i].cos, sn = phasors_[i].sin;
+    const Pair dir = {w.dir_north, w.dir_east};
+    heave_up += Pair{w.a, w.a_omega} * Pair{cs, sn};
+    accel_up -= w.a_omega2 * cs;
+    const double u = w.a_omega * cs, x = -w.a * sn, du = w.a_omega2 * sn, sl = -w.a_k * sn;
+    vel += u * dir;
+    disp += x * dir;
+    accel += du * dir;
+    slope += sl * dir;
+  }
+  st.heave_m = heave_up[0];
+  st.vel_up_mps = heave_up[1];
+  st.accel_up_mps2 = accel_up;
+  st.vel_north_mps = vel[0];
+  st.vel_east_mps = vel[1];
+  st.disp_north_m = disp[0];
+  st.disp_east_m = disp[1];
+  st.accel_north_mps2 = accel[0];
+  st.accel_east_mps2 = accel[1];
+  st.slope_north = slope[0];
+  st.slope_east = slope[1];
+}
+
 void Sea::add_drift_and_heading(SeaState& st, double t) const {
   double drift_n = config_.drift_mps * std::cos(config_.drift_toward_deg * kDeg);
   double drift_e = config_.drift_mps * std::sin(config_.drift_toward_deg * kDeg);
@@ -223,7 +254,7 @@ SeaState Sea::sample(uint64_t k) {
   }
   const double t = record_.time(k);
   SeaState st;
-  for (size_t i = 0; i < terms_.size(); ++i) add_wave(st, terms_[i], phasors_[i].cos, phasors_[i].sin);
+  sum_waves(st);
   add_drift_and_heading(st, t);
   if (k == record_.end_k()) {
     auto& h = record_.heave_m;

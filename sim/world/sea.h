@@ -124,6 +124,7 @@ class Sea {
   static constexpr uint64_t kExactEvery = 256;
 
   [[gnu::always_inline]] static inline void add_wave(SeaState& st, const Term& w, double cs, double sn);
+  void sum_waves(SeaState& st) const;  // the components at their phasors
   void add_drift_and_heading(SeaState& st, double t) const;
 
   SeaConfig config_;
