@@ -3,16 +3,13 @@
 
 #include <algorithm>
 
+#include "sim/bytes_le.h"
+
 namespace sim {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 struct Bpb {
   uint32_t bytes_per_sector, sectors_per_cluster, reserved, fats, root_entries, total, fat_size;

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "sim/bytes_le.h"
 #include "sim/world/random.h"
 
 namespace sim {
@@ -274,7 +275,7 @@ bool MotionUnit::ReplayReader::next(ReplayItem& item) {
     const size_t payload = *len - sbg::kFrameOverhead;
     bool new_instant = false;
     if (log && payload >= 4) {
-      uint32_t ts = uint32_t(f[6]) | uint32_t(f[7]) << 8 | uint32_t(f[8]) << 16 | uint32_t(f[9]) << 24;
+      const uint32_t ts = le32(f + 6);
       if (timed_) elapsed_us_ += int32_t(ts - prev_ts_);
       new_instant = !timed_ || ts != prev_ts_;
       timed_ = true;

@@ -144,31 +144,15 @@ Sea::Sea(const SeaConfig& config) : config_(config) {
 
 // Each component is a cos(psi) with psi = phase - omega t (travelling wave a cos(k.x - omega t
 // + phase) at the buoy's point): elevation a cos psi, velocity along travel a omega cos psi,
-// vertical velocity a omega sin psi, excursion along travel -a sin psi.
-inline void Sea::add_wave(SeaState& st, const Term& w, double cs, double sn) {
-  st.heave_m += w.a * cs;
-  st.vel_up_mps += w.a_omega * sn;
-  st.accel_up_mps2 -= w.a_omega2 * cs;
-  double u = w.a_omega * cs, x = -w.a * sn, du = w.a_omega2 * sn, slope = -w.a_k * sn;
-  st.vel_north_mps += u * w.dir_north;
-  st.vel_east_mps += u * w.dir_east;
-  st.disp_north_m += x * w.dir_north;
-  st.disp_east_m += x * w.dir_east;
-  st.accel_north_mps2 += du * w.dir_north;
-  st.accel_east_mps2 += du * w.dir_east;
-  st.slope_north += slope * w.dir_north;
-  st.slope_east += slope * w.dir_east;
-}
-
-// add_wave over every component at its phasor, with the sums kept two to a vector register:
-// each lane does the scalar operations in the scalar order, so every sum is the same double.
-void Sea::sum_waves(SeaState& st) const {
+// vertical velocity a omega sin psi, excursion along travel -a sin psi. The sums are kept two to a
+// vector register; each lane does the scalar operations in the scalar order.
+void Sea::sum_waves(const Phasor* phasors, SeaState& st) const {
   using Pair = double __attribute__((vector_size(16)));
   Pair heave_up = {0, 0}, vel = {0, 0}, disp = {0, 0}, accel = {0, 0}, slope = {0, 0};
   double accel_up = 0;
   for (size_t i = 0; i < terms_.size(); ++i) {
     const Term& w = terms_[i];
-    const double cs = phasors_[i].cos, sn = phasors_[i].sin;
+    const double cs = phasors[i].cos, sn = phasors[i].sin;
     const Pair dir = {w.dir_north, w.dir_east};
     heave_up += Pair{w.a, w.a_omega} * Pair{cs, sn};
     accel_up -= w.a_omega2 * cs;
@@ -205,11 +189,14 @@ void Sea::add_drift_and_heading(SeaState& st, double t) const {
 }
 
 SeaState Sea::at(double t) const {
-  SeaState st;
+  std::vector<Phasor> phasors;
+  phasors.reserve(terms_.size());
   for (const Term& w : terms_) {
-    double psi = w.phase - w.omega * t;
-    add_wave(st, w, std::cos(psi), std::sin(psi));
+    const double psi = w.phase - w.omega * t;
+    phasors.push_back({std::cos(psi), std::sin(psi)});
   }
+  SeaState st;
+  sum_waves(phasors.data(), st);
   add_drift_and_heading(st, t);
   return st;
 }
@@ -254,7 +241,7 @@ SeaState Sea::sample(uint64_t k) {
   }
   const double t = record_.time(k);
   SeaState st;
-  sum_waves(st);
+  sum_waves(phasors_.data(), st);
   add_drift_and_heading(st, t);
   if (k == record_.end_k()) {
     auto& h = record_.heave_m;

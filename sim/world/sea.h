@@ -123,8 +123,7 @@ class Sea {
   static constexpr uint64_t kNoSample = ~uint64_t{0};
   static constexpr uint64_t kExactEvery = 256;
 
-  [[gnu::always_inline]] static inline void add_wave(SeaState& st, const Term& w, double cs, double sn);
-  void sum_waves(SeaState& st) const;  // the components at their phasors
+  void sum_waves(const Phasor* phasors, SeaState& st) const;  // every component at its phasor
   void add_drift_and_heading(SeaState& st, double t) const;
 
   SeaConfig config_;

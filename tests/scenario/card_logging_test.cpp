@@ -18,6 +18,7 @@
 
 namespace {
 namespace fs = std::filesystem;
+using olas::scenario::FsckComplaints;
 using olas::scenario::Occurrences;
 using olas::scenario::QuietRun;
 using olas::scenario::ReadFile;
@@ -33,27 +34,6 @@ olas::RunOptions card_run(const std::string& name, double seconds) {
   olas::RunOptions o = QuietRun("card_" + name, seconds);
   o.card.size_bytes = 256ull << 20;  // small enough to copy the partition out for fsck.fat
   return o;
-}
-
-uint32_t le32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-         uint32_t(uint8_t(b[at + 3])) << 24;
-}
-
-// fsck.fat -n on the volume the card's partition table points at; 0 = clean.
-int fsck_card(const fs::path& image, std::string* report) {
-  std::ifstream in(image, std::ios::binary);
-  std::string mbr(512, '\0');
-  in.read(mbr.data(), 512);
-  uint32_t start = le32(mbr, 446 + 8), blocks = le32(mbr, 446 + 12);
-  fs::path part = image.parent_path() / "partition.img";
-  std::string cmd = "dd if=" + image.string() + " of=" + part.string() + " bs=512 skip=" + std::to_string(start) +
-                    " count=" + std::to_string(blocks) + " conv=sparse status=none && fsck.fat -n " + part.string() +
-                    " > " + (image.parent_path() / "fsck.txt").string() + " 2>&1";
-  int rc = std::system(cmd.c_str());
-  *report = ReadFile(image.parent_path() / "fsck.txt");
-  fs::remove(part);
-  return WEXITSTATUS(rc);
 }
 
 TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
@@ -116,8 +96,8 @@ TEST(CardLogging, ThreeHoursAtSeaAgreeWithTheHostAndLeaveACleanVolume) {
 
   // The run stops the board as a power cut would: the clusters the two open files took since their
   // last minute sync (at most a few) belong to no entry yet. Anything else is damage.
-  std::string report;
-  if (fsck_card(fs::path(o.out_dir) / "card.img", &report) != 0) {
+  const std::string report = FsckComplaints(fs::path(o.out_dir) / "card.img");
+  {
     std::stringstream ss(report);
     for (std::string l; std::getline(ss, l);) {
       int reclaimed = 0;

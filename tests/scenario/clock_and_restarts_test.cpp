@@ -39,25 +39,6 @@ std::vector<std::pair<std::string, int>> CardRecords(const RunOptions& o) {
   return out;
 }
 
-// fsck.fat -n on the volume of a card image; "" when clean, else what it said.
-std::string FsckComplaints(const fs::path& image) {
-  std::ifstream in(image, std::ios::binary);
-  std::string mbr(512, '\0');
-  in.read(mbr.data(), 512);
-  auto le32 = [&](size_t at) {
-    return uint32_t(uint8_t(mbr[at])) | uint32_t(uint8_t(mbr[at + 1])) << 8 | uint32_t(uint8_t(mbr[at + 2])) << 16 |
-           uint32_t(uint8_t(mbr[at + 3])) << 24;
-  };
-  const fs::path part = image.parent_path() / "partition.img";
-  const fs::path report = image.parent_path() / "fsck.txt";
-  std::string cmd = "dd if=" + image.string() + " of=" + part.string() + " bs=512 skip=" + std::to_string(le32(446 + 8)) +
-                    " count=" + std::to_string(le32(446 + 12)) + " conv=sparse status=none && fsck.fat -n " +
-                    part.string() + " > " + report.string() + " 2>&1";
-  int rc = std::system(cmd.c_str());
-  fs::remove(part);
-  return WEXITSTATUS(rc) == 0 ? "" : ReadFile(report);
-}
-
 TEST(ClockJumps, TheIntervalInProgressClosesOnceAndRecordsGoOnFromTheNewTime) {
   for (const char* jump : {"jump=1h@50m", "jump=-1h@50m", "jump=1d@90m"}) {
     SCOPED_TRACE(jump);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/bytes_le.h"
 #include "sim/world/sbg_frames.h"
 
 namespace olas::scenario {
@@ -85,11 +86,8 @@ struct UnitSample {
   float vn = 0, ve = 0;
 };
 
-inline uint32_t Le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 inline float LeFloat(const uint8_t* p) {
-  uint32_t b = Le32(p);
+  uint32_t b = sim::le32(p);
   float f;
   std::memcpy(&f, &b, 4);
   return f;
@@ -118,7 +116,7 @@ inline UnitStream UnitSamples(const std::string& wire) {
       continue;
     }
     const uint8_t* p = b + i + 6;  // payload
-    const uint32_t t = Le32(p);
+    const uint32_t t = sim::le32(p);
     if (!parts.count(t)) seen.push_back(t);
     Parts& x = parts[t];
     x.zero_crc |= b[i + *len - 3] == 0 && b[i + *len - 2] == 0;

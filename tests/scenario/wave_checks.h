@@ -5,15 +5,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "sensor_olas_sim/run.h"
+#include "sim/bytes_le.h"
 
 namespace olas::scenario {
 
@@ -32,6 +35,21 @@ inline fs::path FreshDir(const std::string& name) {
   fs::remove_all(d);
   fs::create_directories(d);
   return d;
+}
+
+// fsck.fat -n on the volume the card image's partition table points at: "" when clean, else
+// what it said.
+inline std::string FsckComplaints(const fs::path& image) {
+  std::string mbr(512, '\0');
+  std::ifstream(image, std::ios::binary).read(mbr.data(), 512);
+  const fs::path part = image.parent_path() / "partition.img";
+  const fs::path report = image.parent_path() / "fsck.txt";
+  const std::string cmd = "dd if=" + image.string() + " of=" + part.string() + " bs=512 skip=" +
+                          std::to_string(sim::le32(&mbr[446 + 8])) + " count=" + std::to_string(sim::le32(&mbr[446 + 12])) +
+                          " conv=sparse status=none && fsck.fat -n " + part.string() + " > " + report.string() + " 2>&1";
+  const int rc = std::system(cmd.c_str());
+  fs::remove(part);
+  return WEXITSTATUS(rc) == 0 ? "" : ReadFile(report);
 }
 
 // How many times needle occurs in hay.

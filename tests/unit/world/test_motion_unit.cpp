@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "sim/board.h"
+#include "sim/bytes_le.h"
 #include "sim/world/motion_unit.h"
 #include "unit/world/port_listener.h"
 
@@ -27,8 +28,7 @@ struct Frame {
   std::vector<uint8_t> bytes;
   uint8_t id() const { return bytes[2]; }
   uint32_t u32(size_t at) const {
-    const uint8_t* p = &bytes[6 + at];
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return sim::le32(&bytes[6 + at]);
   }
   float f32(size_t at) const {
     uint32_t b = u32(at);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "sim/bytes_le.h"
 #include "sim/world/sbg_frames.h"
 #include "unit/sensor/ship_motion_vector.h"
 
@@ -11,9 +12,7 @@ namespace {
 
 using namespace sim::sbg;
 
-uint32_t le32(const std::vector<uint8_t>& f, size_t at) {
-  return uint32_t(f[at]) | uint32_t(f[at + 1]) << 8 | uint32_t(f[at + 2]) << 16 | uint32_t(f[at + 3]) << 24;
-}
+uint32_t le32(const std::vector<uint8_t>& f, size_t at) { return sim::le32(&f[at]); }
 float f32(const std::vector<uint8_t>& f, size_t at) {
   uint32_t bits = le32(f, at);
   float v;
