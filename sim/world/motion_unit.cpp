@@ -100,6 +100,16 @@ void MotionUnit::start() {
     return;
   }
   sea_->start_record(config_.start_s, config_.rate_hz);
+  // The sea and the unit's frames of it, instant after instant, on a thread of their own: a copy
+  // of the sea started on the same instants, and the pure function of its state that the frames are.
+  auto copy = std::make_shared<Sea>(sea_->config());
+  copy->start_record(config_.start_s, config_.rate_hz);
+  ahead_ = std::make_unique<Ahead<Instant>>(
+      [this, copy](uint64_t k, Instant& in) {
+        in.state = copy->state(k);
+        frames_of(k, in.state, in.frames);
+      },
+      0);
   board_.schedule(board_.cycles_for(config_.start_s), [this] { sea_sample(0); });
 }
 
@@ -190,16 +200,32 @@ MotionUnit::Logs MotionUnit::logs_for(const SeaState& st, uint32_t time_us, bool
   return l;
 }
 
+double MotionUnit::sample_time(uint64_t k) const { return config_.start_s + double(k) / config_.rate_hz; }
+
+void MotionUnit::frames_of(uint64_t k, const SeaState& st, std::array<std::vector<uint8_t>, 3>& frames) const {
+  const double t = sample_time(k);
+  const Logs logs = logs_for(st, clock_us(t), t - config_.start_s >= config_.settle_s, sea_->truth().tp_s);
+  frames[0] = sbg::encode(logs.euler, config_.euler40);
+  frames[1] = sbg::encode(logs.nav);
+  frames[2] = sbg::encode(logs.ship);
+}
+
 void MotionUnit::sea_sample(uint64_t k) {
-  const double t = config_.start_s + double(k) / config_.rate_hz;
-  board_.schedule(board_.cycles_for(config_.start_s + double(k + 1) / config_.rate_hz),
-                  [this, k] { sea_sample(k + 1); });
-  SeaState st = sea_->sample(k);  // sampled even in a silence: the truth goes on
+  const double t = sample_time(k);
+  board_.schedule(board_.cycles_for(sample_time(k + 1)), [this, k] { sea_sample(k + 1); });
+  Instant own;
+  const Instant* in = &own;
+  if (ahead_ && ahead_->next_k() == k) {
+    in = &ahead_->take();
+  } else {
+    own.state = sea_->state(k);
+    frames_of(k, own.state, own.frames);
+  }
+  sea_->record_sample(k, in->state);  // sampled even in a silence: the truth goes on
   if (silenced(t)) {
     ++stats_.samples_silenced;
     return;
   }
-  Logs logs = logs_for(st, clock_us(t), t - config_.start_s >= config_.settle_s, sea_->truth().tp_s);
   std::vector<uint8_t> burst;
   uint64_t frames = 0;
   auto order = config_.order;
@@ -209,9 +235,7 @@ void MotionUnit::sea_sample(uint64_t k) {
       ++stats_.logs_missing;
       continue;
     }
-    std::vector<uint8_t> f = id == sbg::LogId::EkfEuler ? sbg::encode(logs.euler, config_.euler40)
-                             : id == sbg::LogId::EkfNav ? sbg::encode(logs.nav)
-                                                        : sbg::encode(logs.ship);
+    const std::vector<uint8_t>& f = in->frames[id == sbg::LogId::EkfEuler ? 0 : id == sbg::LogId::EkfNav ? 1 : 2];
     burst.insert(burst.end(), f.begin(), f.end());
     ++frames;
   }

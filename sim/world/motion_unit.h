@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/world/ahead.h"
 #include "sim/world/sbg_frames.h"
 #include "sim/world/sea.h"
 
@@ -142,6 +143,13 @@ class MotionUnit : public Device {
     std::optional<ReplayItem> pending_;
   };
 
+  // One instant of the sea and the unit's three frames of it (euler, nav, ship motion).
+  struct Instant {
+    SeaState state;
+    std::array<std::vector<uint8_t>, 3> frames;
+  };
+  double sample_time(uint64_t k) const;
+  void frames_of(uint64_t k, const SeaState& st, std::array<std::vector<uint8_t>, 3>& frames) const;
   void sea_sample(uint64_t k);
   void replay_next();
   void schedule_replay(const ReplayItem& item);
@@ -159,6 +167,7 @@ class MotionUnit : public Device {
   ReplayItem replay_item_;  // the next item due
   std::unique_ptr<std::ofstream> capture_;
   MotionUnitStats stats_;
+  std::unique_ptr<Ahead<Instant>> ahead_;  // last: its thread stops before the rest goes
 };
 
 }  // namespace sim

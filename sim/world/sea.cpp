@@ -220,6 +220,24 @@ void Sea::keep_record(double seconds) {
 
 SeaState Sea::sample(uint64_t k) {
   if (!(record_.rate_hz > 0)) throw std::logic_error("sea: sample() before start_record()");
+  const SeaState st = state(k);
+  record_sample(k, st);
+  return st;
+}
+
+void Sea::record_sample(uint64_t k, const SeaState& st) {
+  if (k == record_.end_k()) {
+    auto& h = record_.heave_m;
+    if (keep_n_ > 0 && h.size() >= 2 * keep_n_) {  // drop the oldest half in one move
+      h.erase(h.begin(), h.end() - std::ptrdiff_t(keep_n_));
+      record_.first_k = k - keep_n_;
+    }
+    h.push_back(float(st.heave_m));
+  }
+}
+
+SeaState Sea::state(uint64_t k) {
+  if (!(record_.rate_hz > 0)) throw std::logic_error("sea: state() before start_record()");
   // Consecutive instants turn each component's phasor by one fixed step instead of calling sine
   // and cosine (the cost of a sample drops about fivefold). The phasors are exact at every
   // multiple of kExactEvery and stepped from there, so a sample is a function of k alone, within
@@ -243,14 +261,6 @@ SeaState Sea::sample(uint64_t k) {
   SeaState st;
   sum_waves(phasors_.data(), st);
   add_drift_and_heading(st, t);
-  if (k == record_.end_k()) {
-    auto& h = record_.heave_m;
-    if (keep_n_ > 0 && h.size() >= 2 * keep_n_) {  // drop the oldest half in one move
-      h.erase(h.begin(), h.end() - std::ptrdiff_t(keep_n_));
-      record_.first_k = k - keep_n_;
-    }
-    h.push_back(float(st.heave_m));
-  }
   return st;
 }
 

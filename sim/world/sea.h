@@ -102,6 +102,10 @@ class Sea {
   void start_record(double t0_s, double rate_hz);
   void keep_record(double seconds);
   SeaState sample(uint64_t k);
+  // What sample(k) returns, without keeping it in the record (a copy of this sea, started on the
+  // same instants, computes it on another thread; record_sample then keeps it here).
+  SeaState state(uint64_t k);
+  void record_sample(uint64_t k, const SeaState& st);
   const HeaveRecord& heave_record() const { return record_; }
 
   // cos-2s exponent for a directional spread in degrees (see SeaConfig::spread_deg).

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
+#include "sim/world/ahead.h"
 #include "sim/world/sea.h"
 
 namespace {
@@ -155,6 +157,22 @@ TEST(Sea, APureFunctionOfSeedAndTime) {
   EXPECT_NEAR(vn / n, d, 0.02);
   EXPECT_NEAR(ve / n, d, 0.02);
   EXPECT_NEAR(a.at(100).drift_north_m, 100 * d, 1e-9);
+}
+
+// The simulator samples the sea on a thread of its own, ahead of the run: what it takes must be
+// the very doubles the run would have computed, in order, however far ahead the thread is (the
+// ring holds 512 instants; the phasors are exact every 256).
+TEST(Sea, SampledAheadOnAnotherThreadGivesTheSameDoubles) {
+  const SeaConfig c = config(2, 8, 270, 25);
+  Sea here(c), there(c);
+  here.start_record(1.0, 10.0);
+  there.start_record(1.0, 10.0);
+  sim::Ahead<sim::SeaState> ahead([&there](uint64_t k, sim::SeaState& st) { st = there.state(k); }, 0);
+  for (uint64_t k = 0; k < 2000; ++k) {
+    ASSERT_EQ(ahead.next_k(), k);
+    const sim::SeaState a = ahead.take(), b = here.sample(k);
+    ASSERT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "instant " << k;
+  }
 }
 
 }  // namespace
