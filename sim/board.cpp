@@ -56,11 +56,11 @@ void Board::schedule(Cycles t, std::function<void()> fn) {
 // ---- heap ----------------------------------------------------------------------------------
 
 void* Board::heap_realloc(void* block, size_t size) {
+  // out of the set first: the old pointer is not used once realloc has taken it
+  const bool known = block && heap_.erase(block) > 0;
   void* p = std::realloc(block, size);
-  if (p || size == 0) {
-    if (block) heap_.erase(block);
-    if (p) heap_.insert(p);
-  }
+  if (p) heap_.insert(p);
+  else if (size != 0 && known) heap_.insert(block);  // it failed: the old block stays
   return p;
 }
 
@@ -86,7 +86,7 @@ void Board::power_on_reset() {
   next_tick_ = kNever;
   tick_flag_ = false;
   halted_ = false;
-  in_isr_ = false;
+  set_in_isr(false);
   wdt_.power_on(flash_.nvm().user_row[0], now_);
   for (auto& p : ports_) p.reset();
   for (auto& pin : pins_) {
@@ -103,8 +103,9 @@ void Board::power_on_reset() {
 void Board::mcu_reset(const char* cause) {
   resets_.push_back(ResetRecord{now_, cause});
   wdt_.end_starving();  // the fault was the old firmware run's
-  in_isr_ = false;
   wdt_.stop();
+  set_in_isr(false);
+  recompute_next();
   throw McuReset{cause};
 }
 
@@ -115,14 +116,23 @@ void Board::charge_loop_pass() { advance(loop_cost_); }
 void Board::recompute_next() {
   Cycles hw = std::min({stop_, wdt_.reset_at(), card_event_});
   if (!timers_.empty()) hw = std::min(hw, timers_.top().t);
-  Cycles irq = std::min(next_tick_, wdt_.warning_at());
+  bool tx_due = false;
   for (const auto& p : ports_) {
     hw = std::min(hw, p.shift_end);  // kNever while the shift register is empty
-    irq = std::min(irq, p.rx_next);
-    if (p.tx_irq && p.data_byte < 0) irq = std::min(irq, now_);
+    tx_due |= p.tx_irq && p.data_byte < 0;
   }
   next_hw_ = hw;
-  next_event_ = std::min(hw, irq);
+  tx_due_ = tx_due;
+  recompute_irq();
+}
+
+[[gnu::always_inline]] inline void Board::recompute_irq() {
+  static_assert(kPorts == 4, "the receive deadlines are read port by port");
+  const Cycles rx = std::min(std::min(ports_[0].rx_next, ports_[1].rx_next), std::min(ports_[2].rx_next, ports_[3].rx_next));
+  Cycles irq = std::min(std::min(next_tick_, wdt_.warning_at()), rx);
+  if (tx_due_) irq = std::min(irq, now_);  // the data-register-empty interrupt is due at once
+  next_event_ = std::min(next_hw_, irq);
+  deadline_ = in_isr_ ? next_hw_ : next_event_;
 }
 
 void Board::advance_through_events(Cycles dc) {
@@ -178,7 +188,7 @@ void Board::handle_hardware_next() {
   recompute_next();
 }
 
-void Board::handle_next() {
+[[gnu::always_inline]] inline void Board::handle_next() {
   if (next_hw_ <= now_) {
     handle_hardware_next();
     return;
@@ -196,9 +206,9 @@ void Board::handle_next() {
     run_isr(fw_.tcc0);
     return;
   }
-  for (int i = 0; i < kPorts; ++i) {
-    if (ports_[i].rx_next <= now_) {
-      deliver_rx(i);
+  for (UartWire& p : ports_) {
+    if (p.rx_next <= now_) {
+      deliver_rx(p);
       return;
     }
   }
@@ -226,26 +236,20 @@ void Board::handle_next() {
 
 template <class Fn>
 void Board::run_isr(Fn&& fn) {
-  in_isr_ = true;
+  set_in_isr(true);
   ++epoch_;
   call_isr(fn);
-  in_isr_ = false;
+  in_isr_ = false;  // recompute_irq sets the deadline
   ++epoch_;
-  recompute_next();
+  // the handler's hal calls kept the hardware's events current; only the interrupt that ran moved
+  recompute_irq();
 }
 
-void Board::jump() {
-  Cycles target = in_isr_ ? next_hw_ : next_event_;
-  if (target == kNever) {
-    // nothing will ever happen: the poll just costs its time (a firmware spinning here for
-    // ever is caught by the stop point, or by this limit when there is none)
-    if (++eventless_polls_ > 10000000) throw std::runtime_error("firmware waits for an event that never comes");
-    target = now_;
-  } else {
-    eventless_polls_ = 0;
-  }
-  target = std::max(target, now_ + call_cost_);
-  advance(target - now_);
+void Board::jump_to_nothing() {
+  // nothing will ever happen: the poll just costs its time (a firmware spinning here for ever is
+  // caught by the stop point, or by this limit when there is none)
+  if (++eventless_polls_ > 10000000) throw std::runtime_error("firmware waits for an event that never comes");
+  advance(call_cost_);
 }
 
 void Board::hal_delay(uint32_t cycles) {
@@ -354,10 +358,27 @@ void Board::device_send(int port, const uint8_t* data, size_t n) {
   recompute_next();
 }
 
-void Board::deliver_rx(int port) {
-  UartWire& p = ports_[port];
+// Every byte from a device passes here: the usual one (both ends at one speed, taken in time)
+// goes straight to the handler.
+[[gnu::always_inline]] inline void Board::deliver_rx(UartWire& p) {
   const UartWire::RxByte b = p.pop_rx();
   ++epoch_;
+  if (b.baud == p.mcu_baud && b.baud != 0 && now_ - b.t <= 2 * p.mcu_byte) {
+    rx_isr(p, b.byte);
+  } else {
+    receive_odd_byte(p, b);
+  }
+}
+
+void Board::rx_isr(UartWire& p, uint8_t byte) {
+  const uint8_t port = uint8_t(&p - ports_.data());
+  uint8_t ok = 0;
+  run_isr([&] { ok = fw_.uart_rx ? fw_.uart_rx(port, byte) : 0; });
+  if (ok) ++p.stats.delivered;
+  else ++p.stats.dropped;
+}
+
+void Board::receive_odd_byte(UartWire& p, const UartWire::RxByte& b) {
   if (p.mcu_baud == 0) {
     ++p.stats.dropped;
   } else if (!UartWire::bauds_match(b.baud, p.mcu_baud)) {
@@ -365,10 +386,7 @@ void Board::deliver_rx(int port) {
   } else if (now_ - b.t > 2 * p.mcu_byte) {
     ++p.stats.dropped;  // the 2-byte receive FIFO overran while another interrupt ran
   } else {
-    uint8_t ok = 0;
-    run_isr([&] { ok = fw_.uart_rx ? fw_.uart_rx(uint8_t(port), b.byte) : 0; });
-    if (ok) ++p.stats.delivered;
-    else ++p.stats.dropped;
+    rx_isr(p, b.byte);
     return;
   }
   recompute_next();

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <queue>
 #include <stdexcept>
@@ -233,7 +232,7 @@ class Board {
   // Most calls find no event before their end: only the clock moves.
   void advance(Cycles dc) {
     const Cycles target = now_ + dc;
-    if ((in_isr_ ? next_hw_ : next_event_) > target) {
+    if (deadline_ > target) {
       now_ = target;
       return;
     }
@@ -248,14 +247,29 @@ class Board {
     }
     poll_epoch_ = epoch_;
   }
-  void jump();
+  // A poll that finds nothing new jumps to the next event (at least the call's own time on).
+  void jump() {
+    const Cycles next = deadline_;
+    if (next == kNever) return jump_to_nothing();
+    eventless_polls_ = 0;
+    const Cycles target = std::max(next, now_ + call_cost_);
+    advance(target - now_);
+  }
+  void jump_to_nothing();
   void handle_next();
   void handle_hardware_next();
   void recompute_next();
+  void recompute_irq();  // the interrupts' sources only: next_hw_ and tx_due_ are current
+  void set_in_isr(bool on) {
+    in_isr_ = on;
+    deadline_ = on ? next_hw_ : next_event_;
+  }
   template <class Fn>
   void run_isr(Fn&& fn);
   void end_tx(int port);
-  void deliver_rx(int port);
+  void deliver_rx(UartWire& p);
+  void rx_isr(UartWire& p, uint8_t byte);
+  void receive_odd_byte(UartWire& p, const UartWire::RxByte& b);  // another speed, late, or port stopped
   [[noreturn]] void mcu_reset(const char* cause);
   Cycles byte_cycles_true(uint32_t baud) const;
   void spi_set_clock(uint32_t hz);
@@ -271,6 +285,8 @@ class Board {
   Cycles stop_ = kNever;
   Cycles next_event_ = kNever;  // earliest of everything
   Cycles next_hw_ = kNever;     // earliest event that is not an interrupt
+  Cycles deadline_ = kNever;    // what the running code waits for: next_hw_ in a handler, else next_event_
+  bool tx_due_ = false;         // a port's data register is empty with its interrupt on
   uint64_t epoch_ = 1;
   uint64_t poll_epoch_ = 0;
   uint64_t eventless_polls_ = 0;

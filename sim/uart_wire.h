@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <vector>
 
 #include "sim/cycles.h"
 
@@ -52,7 +52,61 @@ struct UartWire {
   int data_byte = -1;
   bool tx_irq = false;
   Cycles dev_free_at = 0;    // when the device's side of the wire is free again
-  std::deque<RxByte> rx;     // bytes from the device, by arrival time
+  // Bytes from the device, by arrival time, kept as the runs the device sent: the bytes of a run
+  // go back to back at one speed, so each one's time is the previous one's plus a byte's time
+  // (a queue entry per byte cost more than all the rest of the byte's way to the firmware).
+  class RxQueue {
+   public:
+    bool empty() const { return run_pos_ == runs_.size(); }
+    // n bytes, the first fully received at first_t, each next one step later
+    void push(const uint8_t* data, size_t n, Cycles first_t, Cycles step, uint32_t baud) {
+      if (n == 0) return;
+      if (empty()) left_ = n;
+      runs_.push_back(Run{first_t, step, n, baud});
+      bytes_.insert(bytes_.end(), data, data + n);
+    }
+    // the front byte at time t; returns the time of the one after it (kNever when none)
+    RxByte pop(Cycles t) {
+      const Run& r = runs_[run_pos_];
+      const RxByte b{t, r.baud, bytes_[pos_++]};
+      if (--left_ > 0) {
+        next_t_ = t + r.step;
+      } else if (++run_pos_ < runs_.size()) {
+        left_ = runs_[run_pos_].len;
+        next_t_ = runs_[run_pos_].first_t;
+        compact();
+      } else {
+        runs_.clear();
+        bytes_.clear();
+        run_pos_ = pos_ = 0;
+        next_t_ = kNever;
+      }
+      return b;
+    }
+    Cycles next_t() const { return next_t_; }
+
+   private:
+    struct Run {
+      Cycles first_t;
+      Cycles step;
+      size_t len;
+      uint32_t baud;
+    };
+    // a device that never pauses never empties the queue: drop what was read now and then
+    void compact() {
+      if (pos_ < 4096 || 2 * pos_ < bytes_.size()) return;
+      bytes_.erase(bytes_.begin(), bytes_.begin() + std::ptrdiff_t(pos_));
+      runs_.erase(runs_.begin(), runs_.begin() + std::ptrdiff_t(run_pos_));
+      pos_ = run_pos_ = 0;
+    }
+    std::vector<Run> runs_;
+    std::vector<uint8_t> bytes_;
+    size_t run_pos_ = 0;  // the front run
+    size_t pos_ = 0;      // the front byte
+    size_t left_ = 0;     // bytes of the front run still queued
+    Cycles next_t_ = kNever;
+  };
+  RxQueue rx;
   Cycles rx_next = kNever;   // rx.front().t, kNever when empty: the dispatcher's hot field
   PortStats stats;
 
@@ -104,18 +158,14 @@ struct UartWire {
   }
   // Bytes from the device, back to back from when its side is free, each taking byte_time.
   void queue(const uint8_t* data, size_t n, Cycles now, uint32_t baud, Cycles byte_time) {
-    Cycles t = now > dev_free_at ? now : dev_free_at;
-    for (size_t i = 0; i < n; ++i) {
-      t += byte_time;
-      rx.push_back(RxByte{t, baud, data[i]});
-      if (t < rx_next) rx_next = t;
-    }
-    dev_free_at = t;
+    const Cycles t = now > dev_free_at ? now : dev_free_at;
+    if (n > 0 && rx.empty()) rx_next = t + byte_time;  // else the front byte is earlier
+    rx.push(data, n, t + byte_time, byte_time, baud);
+    dev_free_at = t + Cycles(n) * byte_time;
   }
   RxByte pop_rx() {
-    const RxByte b = rx.front();
-    rx.pop_front();
-    rx_next = rx.empty() ? kNever : rx.front().t;
+    const RxByte b = rx.pop(rx_next);
+    rx_next = rx.next_t();
     return b;
   }
 

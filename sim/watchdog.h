@@ -29,24 +29,29 @@ class Watchdog {
       reset_at_ = kNever;
     }
     warning_at_ = kNever;
+    update_restart_limit();
   }
   void enable(uint32_t reset_counts, uint32_t warning_counts, Cycles now) {
     period_ = Cycles(reset_counts) * kCountCycles;
     warning_offset_ = (warning_counts && warning_counts < reset_counts) ? Cycles(warning_counts) * kCountCycles : 0;
     reset_at_ = now + period_;
     warning_at_ = warning_offset_ ? now + warning_offset_ : kNever;
+    update_restart_limit();
   }
   void stop() {
     reset_at_ = kNever;
     warning_at_ = kNever;
+    update_restart_limit();
   }
   // The firmware's restart at `now`; true when the earliest event may have moved (one of the
   // deadlines was it, or a new one comes before it).
   bool restart(Cycles now, Cycles next_hw, Cycles next_event) {
-    if (reset_at_ == kNever || now >= starve_from_) return false;
-    const Cycles reset = now + period_, warning = warning_offset_ ? now + warning_offset_ : kNever;
-    const bool moved = reset_at_ == next_hw || reset < next_hw || warning_at_ == next_event || warning < next_event;
-    reset_at_ = reset;
+    if (now >= restart_limit_) return false;
+    const Cycles warning = warning_offset_ ? now + warning_offset_ : kNever;
+    // the new reset deadline is never earlier than the old one, which next_hw is not after: it
+    // moves the earliest event only when it was that event
+    const bool moved = reset_at_ == next_hw || warning_at_ == next_event || warning < next_event;
+    reset_at_ = now + period_;
     warning_at_ = warning;
     return moved;
   }
@@ -56,8 +61,14 @@ class Watchdog {
     ++warnings_;
   }
   // Fault injection: from time t on, restarts have no effect; a reset ends the fault.
-  void starve_from(Cycles t) { starve_from_ = t; }
-  void end_starving() { starve_from_ = kNever; }
+  void starve_from(Cycles t) {
+    starve_from_ = t;
+    update_restart_limit();
+  }
+  void end_starving() {
+    starve_from_ = kNever;
+    update_restart_limit();
+  }
 
  private:
   Cycles reset_at_ = kNever;
@@ -65,7 +76,10 @@ class Watchdog {
   Cycles period_ = 0;
   Cycles warning_offset_ = 0;
   Cycles starve_from_ = kNever;
+  Cycles restart_limit_ = 0;  // restarts count before this time: 0 while stopped, else starve_from_
   uint32_t warnings_ = 0;
+
+  void update_restart_limit() { restart_limit_ = reset_at_ == kNever ? 0 : starve_from_; }
 };
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 // The simulated board on its own, with a stand-in firmware of plain functions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -128,6 +129,37 @@ TEST_F(BoardTest, DeviceBytesArriveAtTheirBaudAndMismatchesAreFramingErrors) {
   board.device_send(3, std::string("w"));
   hal_delay_cycles(48000 * 5);
   EXPECT_EQ(board.stats(3).dropped, 2u);
+}
+
+// A device that never pauses: the bytes it queues while earlier ones are still on the wire follow
+// them back to back, and a long stream (read bytes are dropped from the queue now and then) comes
+// whole and in order, one byte time apart.
+TEST_F(BoardTest, AnEndlessStreamArrivesWholeOneByteTimeApart) {
+  static std::vector<Cycles> times;
+  times.clear();
+  sim::FirmwareEntry e;
+  e.uart_rx = [](uint8_t, uint8_t byte) -> uint8_t {
+    g_rx.push_back(byte);
+    times.push_back(Board::current()->now());
+    return 1;
+  };
+  board.set_firmware(e);
+  Listener unit(115200);
+  board.attach(2, &unit);
+  hal_uart_begin(2, 115200);
+  std::vector<uint8_t> sent;
+  for (int run = 0; run < 120; ++run) {
+    std::vector<uint8_t> bytes(100);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(run * 7 + i);
+    board.device_send(2, bytes.data(), bytes.size());
+    sent.insert(sent.end(), bytes.begin(), bytes.end());
+    hal_delay_cycles(48000 * 5);  // 5 ms: about 58 bytes, so the queue never empties
+  }
+  hal_delay_cycles(48000 * 1000);
+  ASSERT_EQ(g_rx, sent);
+  const Cycles byte = times[1] - times[0];
+  EXPECT_EQ(byte, Cycles(std::llround(10.0 * 48e6 / 115200)));
+  for (size_t i = 1; i < times.size(); ++i) ASSERT_EQ(times[i] - times[i - 1], byte) << "byte " << i;
 }
 
 TEST_F(BoardTest, TransmittedBytesLeaveBackToBackAtThePortSpeed) {
