@@ -2,6 +2,7 @@
 #include "sim/fat_image_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "sim/bytes_le.h"
 
@@ -259,7 +260,13 @@ std::vector<uint8_t> FatImageReader::read(const FatImageEntry& file) const {
 }
 
 uint64_t FatImageReader::count_lines(const std::vector<uint8_t>& data) {
-  uint64_t n = uint64_t(std::count(data.begin(), data.end(), uint8_t('\n')));
+  uint64_t n = 0;  // memchr: several times quicker than a byte-by-byte count over megabytes
+  const uint8_t* p = data.data();
+  const uint8_t* end = p + data.size();
+  while (p < end && (p = static_cast<const uint8_t*>(std::memchr(p, '\n', size_t(end - p)))) != nullptr) {
+    ++n;
+    ++p;
+  }
   if (!data.empty() && data.back() != '\n') ++n;
   return n;
 }

@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -81,9 +80,18 @@ struct Machine::Context {
 
 Machine::Machine(Board& board, std::string image_path)
     : board_(board), image_path_(std::move(image_path)), dynamic_(true), ctx_(new Context) {
-  std::ifstream in(image_path_, std::ios::binary);
+  std::ifstream in(image_path_, std::ios::binary | std::ios::ate);
   if (!in) throw std::runtime_error("cannot read firmware image " + image_path_);
-  image_bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  image_bytes_.resize(size_t(in.tellg()));
+  in.seekg(0);
+  if (!in.read(image_bytes_.data(), std::streamsize(image_bytes_.size())))
+    throw std::runtime_error("cannot read firmware image " + image_path_);
+}
+
+void* Machine::global(const char* name, size_t size) const {
+  auto it = globals_.find(name);
+  if (it == globals_.end()) it = globals_.emplace(name, probe_global(handle_, name, size)).first;
+  return it->second;
 }
 
 Machine::Machine(Board& board, const FirmwareEntry& entry)
@@ -106,6 +114,7 @@ void Machine::load_image() {
     board_.release_heap();  // the old image's heap went with its RAM
     dlclose(handle_);
     handle_ = nullptr;
+    globals_.clear();
   }
   // A fresh anonymous copy: the loader sees a new file and maps new, zeroed globals.
   int fd = memfd_create("sensor_olas_fw", MFD_CLOEXEC);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sim/board.h"
@@ -32,7 +33,7 @@ class Machine {
   // when the firmware is linked into this program).
   template <class T>
   T& read(FirmwareGlobal<T> g) const {
-    return probe(handle_, g);
+    return *static_cast<T*>(global(g.name, sizeof(T)));
   }
 
  private:
@@ -40,6 +41,8 @@ class Machine {
   static void entry(unsigned lo, unsigned hi);
   void firmware_main();
   void load_image();
+  void* global(const char* name, size_t size) const;  // looked up once per loaded image
+
 
   Board& board_;
   std::string image_path_;
@@ -50,6 +53,7 @@ class Machine {
   uint32_t boots_ = 0;
   std::unique_ptr<Context> ctx_;
   std::string error_;
+  mutable std::unordered_map<std::string, void*> globals_;  // of the loaded image
 };
 
 }  // namespace sim
