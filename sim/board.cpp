@@ -128,7 +128,8 @@ void Board::recompute_next() {
 
 [[gnu::always_inline]] inline void Board::recompute_irq() {
   static_assert(kPorts == 4, "the receive deadlines are read port by port");
-  const Cycles rx = std::min(std::min(ports_[0].rx_next, ports_[1].rx_next), std::min(ports_[2].rx_next, ports_[3].rx_next));
+  const Cycles rx = std::min(std::min(ports_[0].rx_next(), ports_[1].rx_next()),
+                                    std::min(ports_[2].rx_next(), ports_[3].rx_next()));
   Cycles irq = std::min(std::min(next_tick_, wdt_.warning_at()), rx);
   if (tx_due_) irq = std::min(irq, now_);  // the data-register-empty interrupt is due at once
   next_event_ = std::min(next_hw_, irq);
@@ -207,7 +208,7 @@ void Board::handle_hardware_next() {
     return;
   }
   for (UartWire& p : ports_) {
-    if (p.rx_next <= now_) {
+    if (p.rx_next() <= now_) {
       deliver_rx(p);
       return;
     }

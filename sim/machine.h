@@ -43,7 +43,6 @@ class Machine {
   void load_image();
   void* global(const char* name, size_t size) const;  // looked up once per loaded image
 
-
   Board& board_;
   std::string image_path_;
   std::vector<char> image_bytes_;

@@ -58,32 +58,35 @@ struct UartWire {
   class RxQueue {
    public:
     bool empty() const { return run_pos_ == runs_.size(); }
+    // when the front byte is fully received, kNever when none: the dispatcher's hot field
+    Cycles front_t() const { return front_t_; }
     // n bytes, the first fully received at first_t, each next one step later
     void push(const uint8_t* data, size_t n, Cycles first_t, Cycles step, uint32_t baud) {
       if (n == 0) return;
-      if (empty()) left_ = n;
+      if (empty()) {
+        left_ = n;
+        front_t_ = first_t;
+      }
       runs_.push_back(Run{first_t, step, n, baud});
       bytes_.insert(bytes_.end(), data, data + n);
     }
-    // the front byte at time t; returns the time of the one after it (kNever when none)
-    RxByte pop(Cycles t) {
+    RxByte pop() {
       const Run& r = runs_[run_pos_];
-      const RxByte b{t, r.baud, bytes_[pos_++]};
+      const RxByte b{front_t_, r.baud, bytes_[pos_++]};
       if (--left_ > 0) {
-        next_t_ = t + r.step;
+        front_t_ += r.step;
       } else if (++run_pos_ < runs_.size()) {
         left_ = runs_[run_pos_].len;
-        next_t_ = runs_[run_pos_].first_t;
+        front_t_ = runs_[run_pos_].first_t;
         compact();
       } else {
         runs_.clear();
         bytes_.clear();
         run_pos_ = pos_ = 0;
-        next_t_ = kNever;
+        front_t_ = kNever;
       }
       return b;
     }
-    Cycles next_t() const { return next_t_; }
 
    private:
     struct Run {
@@ -104,10 +107,9 @@ struct UartWire {
     size_t run_pos_ = 0;  // the front run
     size_t pos_ = 0;      // the front byte
     size_t left_ = 0;     // bytes of the front run still queued
-    Cycles next_t_ = kNever;
+    Cycles front_t_ = kNever;
   };
   RxQueue rx;
-  Cycles rx_next = kNever;   // rx.front().t, kNever when empty: the dispatcher's hot field
   PortStats stats;
 
   // Both ends agree when within 2 % (a stopped end never does).
@@ -159,15 +161,11 @@ struct UartWire {
   // Bytes from the device, back to back from when its side is free, each taking byte_time.
   void queue(const uint8_t* data, size_t n, Cycles now, uint32_t baud, Cycles byte_time) {
     const Cycles t = now > dev_free_at ? now : dev_free_at;
-    if (n > 0 && rx.empty()) rx_next = t + byte_time;  // else the front byte is earlier
     rx.push(data, n, t + byte_time, byte_time, baud);
     dev_free_at = t + Cycles(n) * byte_time;
   }
-  RxByte pop_rx() {
-    const RxByte b = rx.pop(rx_next);
-    rx_next = rx.next_t();
-    return b;
-  }
+  Cycles rx_next() const { return rx.front_t(); }  // kNever when nothing is on its way
+  RxByte pop_rx() { return rx.pop(); }
 
  private:
   // the data register moves into the idle shift register

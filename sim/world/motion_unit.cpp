@@ -107,7 +107,7 @@ void MotionUnit::start() {
   ahead_ = std::make_unique<Ahead<Instant>>(
       [this, copy](uint64_t k, Instant& in) {
         in.state = copy->state(k);
-        frames_of(k, in.state, in.frames);
+        frames_of(k, in.state, copy->truth().tp_s, in.frames);
       },
       0);
   board_.schedule(board_.cycles_for(config_.start_s), [this] { sea_sample(0); });
@@ -202,9 +202,10 @@ MotionUnit::Logs MotionUnit::logs_for(const SeaState& st, uint32_t time_us, bool
 
 double MotionUnit::sample_time(uint64_t k) const { return config_.start_s + double(k) / config_.rate_hz; }
 
-void MotionUnit::frames_of(uint64_t k, const SeaState& st, std::array<std::vector<uint8_t>, 3>& frames) const {
+void MotionUnit::frames_of(uint64_t k, const SeaState& st, double heave_period_s,
+                           std::array<std::vector<uint8_t>, 3>& frames) const {
   const double t = sample_time(k);
-  const Logs logs = logs_for(st, clock_us(t), t - config_.start_s >= config_.settle_s, sea_->truth().tp_s);
+  const Logs logs = logs_for(st, clock_us(t), t - config_.start_s >= config_.settle_s, heave_period_s);
   frames[0] = sbg::encode(logs.euler, config_.euler40);
   frames[1] = sbg::encode(logs.nav);
   frames[2] = sbg::encode(logs.ship);
@@ -219,7 +220,7 @@ void MotionUnit::sea_sample(uint64_t k) {
     in = &ahead_->take();
   } else {
     own.state = sea_->state(k);
-    frames_of(k, own.state, own.frames);
+    frames_of(k, own.state, sea_->truth().tp_s, own.frames);
   }
   sea_->record_sample(k, in->state);  // sampled even in a silence: the truth goes on
   if (silenced(t)) {

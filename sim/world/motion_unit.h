@@ -149,7 +149,9 @@ class MotionUnit : public Device {
     std::array<std::vector<uint8_t>, 3> frames;
   };
   double sample_time(uint64_t k) const;
-  void frames_of(uint64_t k, const SeaState& st, std::array<std::vector<uint8_t>, 3>& frames) const;
+  // The frames of instant k (on the thread ahead too: it reads only what never changes).
+  void frames_of(uint64_t k, const SeaState& st, double heave_period_s,
+                 std::array<std::vector<uint8_t>, 3>& frames) const;
   void sea_sample(uint64_t k);
   void replay_next();
   void schedule_replay(const ReplayItem& item);

@@ -219,7 +219,6 @@ void Sea::keep_record(double seconds) {
 }
 
 SeaState Sea::sample(uint64_t k) {
-  if (!(record_.rate_hz > 0)) throw std::logic_error("sea: sample() before start_record()");
   const SeaState st = state(k);
   record_sample(k, st);
   return st;
@@ -237,7 +236,7 @@ void Sea::record_sample(uint64_t k, const SeaState& st) {
 }
 
 SeaState Sea::state(uint64_t k) {
-  if (!(record_.rate_hz > 0)) throw std::logic_error("sea: state() before start_record()");
+  if (!(record_.rate_hz > 0)) throw std::logic_error("sea: sample() before start_record()");
   // Consecutive instants turn each component's phasor by one fixed step instead of calling sine
   // and cosine (the cost of a sample drops about fivefold). The phasors are exact at every
   // multiple of kExactEvery and stepped from there, so a sample is a function of k alone, within

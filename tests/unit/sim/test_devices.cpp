@@ -56,11 +56,11 @@ TEST(UartWireDevice, BytesLeaveBackToBackAndArriveInOrderOfTheirTimes) {
   const uint8_t data[] = {1, 2};
   p.queue(data, 2, 1000, 9600, 50);
   p.queue(data, 1, 1010, 9600, 50);  // after what the device already has on the wire
-  EXPECT_EQ(p.rx_next, 1050u);
+  EXPECT_EQ(p.rx_next(), 1050u);
   EXPECT_EQ(p.pop_rx().t, 1050u);
   EXPECT_EQ(p.pop_rx().t, 1100u);
   EXPECT_EQ(p.pop_rx().t, 1150u);
-  EXPECT_EQ(p.rx_next, kNever);
+  EXPECT_EQ(p.rx_next(), kNever);
 }
 
 }  // namespace
