@@ -102,12 +102,12 @@ struct UartWire {
       runs_.erase(runs_.begin(), runs_.begin() + std::ptrdiff_t(run_pos_));
       pos_ = run_pos_ = 0;
     }
+    Cycles front_t_ = kNever;  // first: read for every port at every event
     std::vector<Run> runs_;
     std::vector<uint8_t> bytes_;
     size_t run_pos_ = 0;  // the front run
     size_t pos_ = 0;      // the front byte
     size_t left_ = 0;     // bytes of the front run still queued
-    Cycles front_t_ = kNever;
   };
   RxQueue rx;
   PortStats stats;
